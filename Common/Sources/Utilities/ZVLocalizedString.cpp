@@ -1,0 +1,34 @@
+#include "ZVLocalizedString.h"
+
+#include "NSBundle.h"
+#include "PropertyList.h"
+
+#include <QVariantMap>
+#include <optional>
+
+namespace {
+// Filled by the first successful load and never re-read nor released.
+std::optional<QVariantMap> localizedStrings;
+}
+
+QString ZVLocalizedString(const QString &key, const QString &comment)
+{
+    Q_UNUSED(comment);
+    if (key.isNull())
+        return QStringLiteral("");
+    if (!localizedStrings) {
+        const QString path = NSBundle::mainBundle().pathForResourceOfType(
+            QStringLiteral("Localizable"), QStringLiteral("plist"));
+        if (!path.isNull()) {
+            const auto table = PropertyList::readFile(path);
+            if (table && table->typeId() == QMetaType::QVariantMap)
+                localizedStrings = table->toMap();
+        }
+    }
+    if (localizedStrings) {
+        const auto it = localizedStrings->constFind(key);
+        if (it != localizedStrings->cend() && it->typeId() == QMetaType::QString)
+            return it->toString();
+    }
+    return key;
+}

@@ -1,0 +1,44 @@
+// Property-list files and data (XML or binary), read into and written from QVariant values,
+// over libplist. Dictionaries are QVariantMap, arrays QVariantList, strings QString, integers
+// qint64 (or quint64 above INT64_MAX), reals double, booleans bool, data QByteArray, dates
+// QDateTime (UTC). A UID node reads as a QVariantMap {"CF$UID": n}, as property-list tools
+// show it; the keyed archive works on libplist nodes directly and does not go through here.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <optional>
+
+#include <plist/plist.h>
+
+namespace PropertyList {
+
+enum class Format { XML, Binary };
+
+// Owns one libplist node tree.
+struct NodeDeleter {
+    void operator()(void *node) const { if (node) plist_free(static_cast<plist_t>(node)); }
+};
+using Node = std::unique_ptr<void, NodeDeleter>;
+
+// Parses XML or binary property-list bytes; none for anything else, for bytes nested deeper
+// than 512 levels, or for a value of a kind that has no QVariant form.
+std::optional<QVariant> fromData(const QByteArray &data);
+// Reads the whole file; none when it cannot be read or parsed.
+std::optional<QVariant> readFile(const QString &path);
+
+// The property-list bytes of a value; empty when the value holds a kind that a property list
+// cannot hold (for instance a null QVariant).
+QByteArray toData(const QVariant &value, Format format);
+// Writes the value; atomically means through a temporary file beside the target that then
+// takes its place, so a reader sees the old file or the new one. The file gets the mode that
+// the process's umask gives a new file.
+bool writeFile(const QVariant &value, const QString &path, Format format, bool atomically);
+
+// libplist node conversion, for code that needs nodes (depth-limited as fromData).
+std::optional<QVariant> variantFromNode(plist_t node);
+Node nodeFromVariant(const QVariant &value);
+
+} // namespace PropertyList

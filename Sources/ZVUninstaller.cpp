@@ -1,0 +1,2 @@
+#include "ZVUninstaller.h"
+int ZVUninstaller::NSApplicationMain(QApplication &app) { return app.exec(); }

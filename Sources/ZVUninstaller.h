@@ -1,0 +1,6 @@
+#pragma once
+#include <QApplication>
+class ZVUninstaller {
+public:
+    static int NSApplicationMain(QApplication &app);
+};

@@ -1,0 +1,72 @@
+// zvtool: a command-line front end to the shared classes, for the product's scripts,
+// support staff and checks. "zvtool help" lists the subcommands.
+#include "Commands.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+struct Subcommand {
+    const char *name;
+    int (*run)(const QStringList &args);
+    const char *usage;
+};
+
+// One row per subcommand.
+const Subcommand kSubcommands[] = {
+    {"version", cmdVersion, "version"},
+};
+
+void printUsage(FILE *to)
+{
+    std::fputs("usage: zvtool SUBCOMMAND [ARGUMENTS...]\n", to);
+    for (const Subcommand &s : kSubcommands)
+        std::fprintf(to, "  zvtool %s\n", s.usage);
+}
+
+} // namespace
+
+int usageError(const QString &message)
+{
+    std::fprintf(stderr, "zvtool: %s\n", message.toUtf8().constData());
+    return 2;
+}
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int cmdVersion(const QStringList &args)
+{
+    if (!args.isEmpty())
+        return usageError(QStringLiteral("version takes no arguments"));
+    out() << QCoreApplication::applicationVersion() << '\n';
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZV_VERSION));
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        printUsage(stderr);
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    if (name == QLatin1String("help") || name == QLatin1String("--help")) {
+        printUsage(stdout);
+        return 0;
+    }
+    for (const Subcommand &s : kSubcommands) {
+        if (name == QLatin1String(s.name)) {
+            const int status = s.run(args);
+            out().flush();
+            return status;
+        }
+    }
+    return usageError(QStringLiteral("unknown subcommand '%1' (see zvtool help)").arg(name));
+}
