@@ -16,11 +16,26 @@ void ZVUtility::removeFile(const QString &path)
     Q_UNUSED(status);
 }
 
+bool ZVUtility::isStringContainsKeyString(const QString &string, const QString &key)
+{
+    if (string.isNull() || key.isNull() || key.isEmpty())
+        return false;
+    return string.contains(key, Qt::CaseSensitive);
+}
+
 
 
 // ======================================================================================
 // Size texts
 // ======================================================================================
+
+QString ZVUtility::formatedFileSizeAsString(SizeNumber size)
+{
+    // Interim: whole bytes only, until the decimal size texts are in place.
+    return QStringLiteral("%1 bytes").arg(size.value_or(0));
+}
+
+ZVUtility::SizeNumber ZVUtility::formatedFileSize(SizeNumber size) { return size; }
 
 
 

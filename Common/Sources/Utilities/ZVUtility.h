@@ -21,11 +21,22 @@ public:
     // the path; does nothing otherwise.
     static void removeFile(const QString &path);
 
+    // True when KEY occurs in STRING (plain, case-sensitive); false when either is null or
+    // the key is empty.
+    static bool isStringContainsKeyString(const QString &string, const QString &key);
+
 
 
     // ----------------------------------------------------------------------------------
     // Size texts
     // ----------------------------------------------------------------------------------
+
+    // A size number: an unsigned 64-bit byte count that may be absent.
+    using SizeNumber = std::optional<quint64>;
+
+    static QString formatedFileSizeAsString(SizeNumber size);
+    // The same value as a new size number.
+    static SizeNumber formatedFileSize(SizeNumber size);
 
 
 
