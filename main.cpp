@@ -1,9 +1,10 @@
-#include "ZVUninstaller.h"
+#include "MainInterface.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    return ZVUninstaller::NSApplicationMain(app);
+    QApplication::setApplicationName(QStringLiteral("Uninstaller"));
+    return NSApplicationMain();
 }
