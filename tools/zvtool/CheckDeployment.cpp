@@ -14,6 +14,20 @@
 // Advice that is not a finding (where a process name must stand in its command line) goes
 // to stderr as "KEY: note: ...", unless --quiet is given.
 // Exit status: 0 no finding, 1 findings or an unreadable table, 2 usage error.
+//
+// Choices made here:
+// - Every key of kKeys is required, the display texts and the alert message included: a
+//   missing alert message shows the key itself, which names brand Tavrin whatever the brand.
+// - "%@" stands for --user NAME (default: the user running the check) and a leading "~" for
+//   that user's home from the password database, or /home/NAME when NAME has no account.
+// - A path is judged by its text ("." / ".." / "//" resolved) and again with the symbolic
+//   links of its existing folders resolved; the last component counts as written (rm -rf
+//   removes a link, not its target) unless the path ends with "/".
+// - Format errors (a "%@" count other than one, a lone "%") end a path's checks: what the
+//   uninstall would act on cannot be known.
+// - The 27-character limit is a finding where it can be measured (a name longer than 27, or
+//   the two login-item programs, whose registered path begins their command line); for the
+//   other process names it is a note on stderr, so that a clean table prints nothing on stdout.
 #include "Commands.h"
 
 #include "PropertyList.h"
