@@ -13,3 +13,6 @@ QTextStream &out();
 
 // One declaration per subcommand, in the order of the table in main.cpp.
 int cmdVersion(const QStringList &args);
+// check-deployment PLIST [--user NAME] [--quiet]: the safety check of a table of values;
+// one "KEY: CATEGORY: explanation" line per finding, exit 0 only when there is none.
+int cmdCheckDeployment(const QStringList &args);

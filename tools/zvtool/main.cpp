@@ -16,6 +16,7 @@ struct Subcommand {
 // One row per subcommand.
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
+    {"check-deployment", cmdCheckDeployment, "check-deployment PLIST [--user NAME] [--quiet]"},
 };
 
 void printUsage(FILE *to)
