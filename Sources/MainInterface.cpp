@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QShortcut>
 
 static void initResources() { Q_INIT_RESOURCE(Uninstaller); }
 
@@ -41,6 +42,14 @@ MainInterface::MainInterface()
     ui.tabView->setCurrentIndex(0);
     QObject::connect(ui.nextButton, &QPushButton::clicked, c, [c] { c->nextScreen(c->nextButton); });
     QObject::connect(ui.previousButton, &QPushButton::clicked, c, [c] { c->previousScreen(c->previousButton); });
+    // The next button is the window's default button: Return and Enter press it.
+    for (const QKeySequence &key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto *shortcut = new QShortcut(key, m_window.get());
+        QObject::connect(shortcut, &QShortcut::activated, c, [c] {
+            if (c->nextButton->isEnabled())
+                c->nextButton->animateClick();
+        });
+    }
 }
 
 MainInterface::~MainInterface() = default;

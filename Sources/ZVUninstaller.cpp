@@ -292,6 +292,8 @@ void ZVUninstaller::executeUninstallerScript()
     }
     previousButton->setEnabled(true);
     nextButton->setEnabled(true);
+    // Disabling the button took the keyboard focus away; give it back to the default button.
+    nextButton->setFocus();
     note(QStringLiteral("enableButtons"));
     redisplay();
 }

@@ -1,4 +1,6 @@
 // UninstallerDriver DEPLOYMENT_DIR SHOTS_DIR [--answer-no-first]
+// UninstallerDriver --print-geometry     (prints "NAME X Y": centres of the buttons and
+//                                        step cells in the window)
 //
 // Loads the wizard with DEPLOYMENT_DIR as its resource folder (its Localizable.plist and
 // Info.plist) and goes through it as a person would: "Continue", the alert answered "Yes"
@@ -73,6 +75,19 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
+    if (args.size() == 2 && args.at(1) == QLatin1String("--print-geometry")) {
+        // Where the buttons lie in the window, for drivers that click with a real pointer.
+        MainInterface interface;
+        interface.window()->show();
+        ZVUninstaller *c = interface.controller();
+        for (QWidget *w : {static_cast<QWidget *>(c->previousButton), static_cast<QWidget *>(c->nextButton),
+                           static_cast<QWidget *>(c->cellAtRowColumn(0, 0)), static_cast<QWidget *>(c->cellAtRowColumn(1, 0)),
+                           static_cast<QWidget *>(c->cellAtRowColumn(2, 0))}) {
+            const QPoint centre = w->mapTo(interface.window(), w->rect().center());
+            say(QStringLiteral("%1 %2 %3").arg(w->objectName()).arg(centre.x()).arg(centre.y()));
+        }
+        return 0;
+    }
     if (args.size() < 3) {
         std::fprintf(stderr, "usage: UninstallerDriver DEPLOYMENT_DIR SHOTS_DIR [--answer-no-first]\n");
         return 2;
