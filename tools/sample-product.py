@@ -7,7 +7,8 @@
 
 The deployment's values say where everything goes (make it with make-deployment.sh and a
 sandbox ROOT so that nothing outside the sandbox is touched). "~" means $HOME, and "%@"
-the current user's name. The product's programs are copies of /bin/sleep named after the
+the name of the user who will run the uninstaller ($SAMPLE_USER, by default the current
+user). The product's programs are copies of /bin/sleep named after the
 configured process names and started under those names; one program of another vendor with
 a similar name runs beside them and must survive. Login items are registered through zvtool
 (XDG_CONFIG_HOME decides where they live). The schedule list is a keyed archive in the
@@ -33,7 +34,8 @@ PROCESS_KEYS = ["ApplicationExecName", "MonitorExecName", "DaemonExecName", "Web
 
 
 def user_name():
-    return pwd.getpwuid(os.getuid()).pw_name
+    # The user who will run the uninstaller (SAMPLE_USER), by default the one installing.
+    return os.environ.get("SAMPLE_USER") or pwd.getpwuid(os.getuid()).pw_name
 
 
 def home():

@@ -1,0 +1,316 @@
+#!/usr/bin/env python3
+"""End-to-end runs of a real deployment of the uninstaller in a real X window (Xvfb), driven
+as a person would: the pointer clicks "Continue", the keyboard answers the alert "Yes"
+(Tab, Space), the pointer clicks "Uninstall", the password (for a non-root administrator) is
+typed into the real dialog, and "Close" ends the application. The page shown is read off the
+step indicator's dots on the screen.
+
+    e2e.py SOURCE_DIR BUILD_DIR BRAND CASE
+
+CASE is "normal" or a fault: "no-table", "missing-key", "damaged-schedules",
+"no-system-events", "ignores-sigterm", "unremovable-file". Every case checks that nothing
+outside the sandbox changed (the sandbox's other files, the user's home folder, /etc).
+Prints one line per check and "N passed, N failed"; exit status 0 when nothing failed.
+Must run as root inside a private mount namespace (unshare -m) under Xvfb.
+"""
+import json
+import os
+import plistlib
+import pwd
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SRC, BUILD, BRAND, CASE = sys.argv[1:5]
+BIN = os.path.join(BUILD, "bin")
+TABLE = os.path.join(SRC, "Deployments", "Tavrin.plist" if BRAND == "tavrin" else "Pelloma.plist")
+sys.path.insert(0, os.path.join(SRC, "tools"))
+import importlib.util
+spec = importlib.util.spec_from_file_location("sample_product", os.path.join(SRC, "tools", "sample-product.py"))
+sample = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(sample)
+
+passed = failed = 0
+
+
+def check(ok, what):
+    global passed, failed
+    if ok:
+        passed += 1
+        print("ok   " + what)
+    else:
+        failed += 1
+        print("FAIL " + what)
+    sys.stdout.flush()
+
+
+def run(*cmd, env=None, check_rc=False, **kw):
+    r = subprocess.run(cmd, env=env, capture_output=True, text=True, timeout=120, **kw)
+    if check_rc and r.returncode != 0:
+        raise RuntimeError("%s: %s" % (cmd, r.stderr))
+    return r
+
+
+def listing(top, skip=()):
+    """Path, type, size and modification time of everything below TOP."""
+    out = {}
+    for dirpath, dirnames, filenames in os.walk(top):
+        dirnames[:] = [d for d in dirnames if os.path.join(dirpath, d) not in skip]
+        for name in dirnames + filenames:
+            p = os.path.join(dirpath, name)
+            if p in skip:
+                continue
+            try:
+                st = os.lstat(p)
+            except OSError:
+                continue
+            out[p] = (st.st_mode, st.st_size, st.st_mtime_ns)
+    return out
+
+
+# ---------------------------------------------------------------------------------------
+# The sandbox: a deployment pointing into it, the sample product, the user's home, and
+# files of other programs that must stay as they are.
+work = tempfile.mkdtemp(prefix="e2e-%s-%s." % (BRAND, CASE), dir=BUILD)
+sandbox = os.path.join(work, "sandbox")
+deployment = os.path.join(work, "deployment")
+shots = os.path.join(BUILD, "screenshots", "e2e", "%s-%s" % (BRAND, CASE))
+shutil.rmtree(shots, ignore_errors=True)
+os.makedirs(shots)
+user = pwd.getpwuid(os.getuid()).pw_name
+home = os.path.join(sandbox, "home", user)
+env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+           XDG_RUNTIME_DIR=os.path.join(sandbox, "run", "user"), PATH=BIN + ":" + os.environ["PATH"])
+env.pop("SESSION_MANAGER", None)
+for d in (home, env["XDG_CONFIG_HOME"], env["XDG_RUNTIME_DIR"]):
+    os.makedirs(d, exist_ok=True)
+os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
+
+run(os.path.join(SRC, "tools", "make-deployment.sh"), TABLE, deployment, sandbox, env=dict(env, BUILD_DIR=BUILD), check_rc=True)
+saved = dict(os.environ)
+os.environ.update(env)
+sample.install(deployment)
+os.environ.clear()
+os.environ.update(saved)
+values = sample.load(deployment)
+state = json.load(open(os.path.join(deployment, "sample-product.json")))
+paths = sample.removal_paths(dict(values, **{}) if True else values)  # computed as the uninstall forms them
+
+keep = os.path.join(sandbox, "keep")
+for i in range(3):
+    os.makedirs(os.path.join(keep, "d%d" % i), exist_ok=True)
+    with open(os.path.join(keep, "d%d" % i, "f.txt"), "w") as f:
+        f.write("other program's data %d\n" % i)
+cwd = os.path.join(sandbox, "cwd")
+os.makedirs(cwd)
+
+# The fault, if any.
+if CASE == "no-table":
+    os.remove(os.path.join(deployment, "Localizable.plist"))
+elif CASE == "missing-key":
+    t = plistlib.load(open(os.path.join(deployment, "Localizable.plist"), "rb"))
+    del t["ApplicationsFolder"]
+    plistlib.dump(t, open(os.path.join(deployment, "Localizable.plist"), "wb"))
+elif CASE == "damaged-schedules":
+    data = open(values["SchedulerSettingsFile"], "rb").read()
+    open(values["SchedulerSettingsFile"], "wb").write(data[: len(data) // 2])
+elif CASE == "no-system-events":
+    for name in ("SystemEvents",):
+        p = os.path.join(deployment, name)
+        if os.path.exists(p):
+            os.chmod(p, 0o644)  # there, but it cannot be started
+elif CASE == "ignores-sigterm":
+    name = values["DaemonExecName"]
+    os.kill(state["pids"][name], signal.SIGKILL)
+    exe = os.path.join(values["ApplicationsFolder"], "bin", name)
+    p = subprocess.Popen([name, "86400"], executable=exe, start_new_session=True,
+                         preexec_fn=lambda: signal.signal(signal.SIGTERM, signal.SIG_IGN),
+                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    state["pids"][name] = p.pid
+    json.dump(state, open(os.path.join(deployment, "sample-product.json"), "w"))
+elif CASE == "unremovable-file":
+    # The receipt's folder is a read-only mount: rm -rf fails there, even as root.
+    folder = os.path.dirname(paths["RecieptFilePath"])
+    run("mount", "--bind", folder, folder, check_rc=True)
+    run("mount", "-o", "remount,ro,bind", folder, check_rc=True)
+
+schedule_before = open(values["SchedulerSettingsFile"], "rb").read()
+product_paths = set(paths.values()) | {values["UninstallerFilePath"], values["SchedulerSettingsFile"],
+                                       os.path.dirname(values["UninstallProcessInstanceCommandOutputFilePath"])}
+real_home = pwd.getpwuid(os.getuid()).pw_dir
+before = {"keep": listing(keep), "other vendor": listing(os.path.dirname(state["other_login_item"])),
+          "cwd": listing(cwd), "home": listing(real_home, skip={os.path.join(real_home, ".cache")}),
+          "/etc": listing("/etc")}
+logins_before = run(os.path.join(BIN, "zvtool"), "login-items", "list", env=env).stdout
+run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
+
+# ---------------------------------------------------------------------------------------
+# Drive the real program.
+geometry = {}
+for line in run(os.path.join(BIN, "UninstallerDriver"), "--print-geometry",
+                env=dict(env, QT_QPA_PLATFORM="offscreen")).stdout.splitlines():
+    name, x, y = line.split()
+    geometry[name] = (int(x), int(y))
+
+app = subprocess.Popen([os.path.join(deployment, "Uninstaller")], cwd=cwd, env=env,
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+
+
+def window(name, timeout=20):
+    end = time.time() + timeout
+    while time.time() < end:
+        r = run("xdotool", "search", "--onlyvisible", "--name", "^%s$" % name)
+        ids = r.stdout.split()
+        if ids:
+            return ids[0]
+        time.sleep(0.1)
+    return None
+
+
+def origin(win):
+    g = dict(l.split("=") for l in run("xdotool", "getwindowgeometry", "--shell", win).stdout.split())
+    return int(g["X"]), int(g["Y"])
+
+
+def pixel(x, y):
+    r = run("import", "-window", "root", "-crop", "1x1+%d+%d" % (x, y), "txt:-")
+    for tok in r.stdout.split():
+        if tok.startswith("#") and len(tok) >= 7:
+            return tuple(int(tok[i:i + 2], 16) for i in (1, 3, 5))
+    return (0, 0, 0)
+
+
+def page(win):
+    ox, oy = origin(win)
+    for n in range(3):
+        x, y = geometry["cell%d" % n]
+        r, g, b = pixel(ox + x, oy + y)
+        if b > r + 60:
+            return n
+    return None
+
+
+def wait_page(win, n, timeout=60):
+    end = time.time() + timeout
+    while time.time() < end:
+        if app.poll() is not None:
+            return False
+        if page(win) == n:
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def click(win, name):
+    ox, oy = origin(win)
+    x, y = geometry[name]
+    run("xdotool", "mousemove", str(ox + x), str(oy + y), "click", "1")
+
+
+def shot(name):
+    run("import", "-window", "root", os.path.join(shots, name))
+
+
+main = window("Uninstaller")
+check(main is not None, "the uninstaller's window appears")
+if main:
+    check(wait_page(main, 0, 20), "it opens on the welcome page")
+    shot("1-welcome.png")
+    click(main, "nextButton")
+    title = values.get("ApplicationName", "ApplicationName") if CASE != "no-table" else "ApplicationName"
+    alert = window(title)
+    check(alert is not None, "pressing Continue shows the alert titled \"%s\"" % title)
+    if alert:
+        shot("2-alert.png")
+        run("xdotool", "key", "Tab")
+        time.sleep(0.2)
+        run("xdotool", "key", "space")
+    check(wait_page(main, 1, 20), "answering \"Yes\" opens the uninstall page")
+    shot("3-uninstall.png")
+    click(main, "nextButton")
+    check(wait_page(main, 2, 120), "\"Uninstall\" ends on the completion page")
+    shot("4-completion.png")
+    click(main, "nextButton")
+try:
+    rc = app.wait(timeout=30)
+except subprocess.TimeoutExpired:
+    app.kill()
+    rc = None
+out = app.stdout.read()
+check(rc == 0, "\"Close\" ends the application (exit status %s)" % rc)
+check(out.strip() == "", "the application printed nothing%s" % ("" if not out.strip() else ": " + out.strip()[:300]))
+
+# ---------------------------------------------------------------------------------------
+# What the uninstall did.
+expect_removed = dict(paths)
+if CASE == "no-table":
+    expect_removed = {}
+if CASE == "missing-key":
+    del expect_removed["ApplicationsFolder"]
+    check(os.path.exists(values["ApplicationsFolder"]), "with its key missing, the application folder stays")
+if CASE == "unremovable-file":
+    check(os.path.exists(paths["RecieptFilePath"]), "the file on a read-only mount is still there")
+    del expect_removed["RecieptFilePath"]
+    run("umount", os.path.dirname(paths["RecieptFilePath"]))
+for key, path in expect_removed.items():
+    check(not os.path.lexists(path), "%s removed (%s)" % (key, path))
+
+for name, pid in state["pids"].items():
+    alive = sample.running(pid)
+    if name == state["lookalike"]:
+        check(alive, "the other vendor's look-alike %s still runs" % name)
+    elif CASE == "no-table":
+        check(alive, "without a table, %s is left running" % name)
+    else:
+        check(not alive, "%s stopped" % name)
+
+logins_after = run(os.path.join(BIN, "zvtool"), "login-items", "list", env=env).stdout
+listed = [json.loads(l)["path"] for l in logins_after.splitlines() if l.strip()]
+check(os.path.realpath(state["other_login_item"]) in [os.path.realpath(p) for p in listed],
+      "another vendor's login item survives")
+product_items = [values["ApplicationExecPath"], values["MonitorExecPath"]]
+for p in product_items:
+    present = os.path.realpath(p) in [os.path.realpath(q) for q in listed]
+    if CASE in ("no-system-events", "no-table"):
+        check(present, "login item %s stays (%s)" % (p, CASE))
+    else:
+        check(not present, "login item %s removed" % p)
+
+marker = values["UninstallerFilePath"] if CASE != "no-table" else os.path.join(cwd, "UninstallerFilePath")
+try:
+    content = plistlib.load(open(marker, "rb"))
+except Exception as e:  # reported as a failed check
+    content = repr(e)
+check(content == {"KILLDAEMON": True}, "the marker holds only KILLDAEMON = true (%s)" % (content,))
+
+schedule_after = open(values["SchedulerSettingsFile"], "rb").read()
+if CASE in ("damaged-schedules", "no-table"):
+    check(schedule_after == schedule_before, "the schedule list is left as it was")
+else:
+    r = run(os.path.join(BIN, "zvtool"), "schedules", "show", values["SchedulerSettingsFile"], env=env)
+    statuses = [json.loads(l)["status"] for l in r.stdout.splitlines() if l.strip()]
+    check(statuses == [0, 3, 0, 0], "schedules in progress were reset and stored: %s" % statuses)
+
+after = {"keep": listing(keep), "other vendor": listing(os.path.dirname(state["other_login_item"])),
+         "cwd": listing(cwd), "home": listing(real_home, skip={os.path.join(real_home, ".cache")}),
+         "/etc": listing("/etc")}
+for area in before:
+    if area == "cwd" and CASE == "no-table":
+        # Without a table the marker lands in the working folder under its key's name.
+        added = set(after[area]) - set(before[area])
+        check(added <= {os.path.join(cwd, "UninstallerFilePath")} and
+              all(after[area].get(p) == v for p, v in before[area].items()),
+              "the working folder only gained the marker: %s" % sorted(added))
+        continue
+    changed = sorted(p for p in set(before[area]) | set(after[area]) if before[area].get(p) != after[area].get(p))
+    check(not changed, "nothing changed in %s%s" % (area, (": " + ", ".join(changed[:5])) if changed else ""))
+
+sample.stop(deployment)
+run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
+print("%d passed, %d failed" % (passed, failed))
+if failed == 0:
+    shutil.rmtree(work, ignore_errors=True)
+sys.exit(0 if failed == 0 else 1)
