@@ -185,7 +185,14 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
             return errAuthorizationInteractionNotAllowed;
         // A sudoers rule that needs no password grants without asking.
         if (!SudoCredential::validateWithoutPassword()) {
-            AuthorizationDialog dialog(currentAccount(), QApplication::activeWindow());
+            QStringList labels;
+            for (UInt32 i = 0; i < rights->count; ++i) {
+                const AuthorizationItem &item = rights->items[i];
+                if (item.valueLength > 0)
+                    labels << QString::fromLocal8Bit(
+                        static_cast<const char *>(item.value), qsizetype(item.valueLength));
+            }
+            AuthorizationDialog dialog(currentAccount(), labels, QApplication::activeWindow());
             if (dialog.exec() != QDialog::Accepted)
                 return errAuthorizationCanceled;
         }

@@ -13,7 +13,8 @@
 
 #include <cstring>
 
-AuthorizationDialog::AuthorizationDialog(const QString &account, QWidget *parent)
+AuthorizationDialog::AuthorizationDialog(
+    const QString &account, const QStringList &requestedFor, QWidget *parent)
     : QDialog(parent), m_account(account)
 {
     setObjectName("authorizationDialog");
@@ -29,6 +30,15 @@ AuthorizationDialog::AuthorizationDialog(const QString &account, QWidget *parent
         this);
     prompt->setObjectName("promptLabel");
     prompt->setWordWrap(true);
+    prompt->setTextFormat(Qt::PlainText);
+
+    auto *details = new QLabel(this);
+    details->setObjectName("detailsLabel");
+    details->setWordWrap(true);
+    details->setTextFormat(Qt::PlainText);
+    if (!requestedFor.isEmpty())
+        details->setText(tr("Requested for: %1").arg(requestedFor.join(", ")));
+    details->setVisible(!requestedFor.isEmpty());
 
     m_nameField = new QLineEdit(account, this);
     m_nameField->setObjectName("nameField");
@@ -39,6 +49,7 @@ AuthorizationDialog::AuthorizationDialog(const QString &account, QWidget *parent
     m_messageLabel = new QLabel(this);
     m_messageLabel->setObjectName("messageLabel");
     m_messageLabel->setWordWrap(true);
+    m_messageLabel->setTextFormat(Qt::PlainText);
     m_messageLabel->setStyleSheet("color: #b00020;");
 
     auto *buttons = new QDialogButtonBox(this);
@@ -55,6 +66,7 @@ AuthorizationDialog::AuthorizationDialog(const QString &account, QWidget *parent
     form->addRow(tr("Password:"), m_passwordField);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(prompt);
+    layout->addWidget(details);
     layout->addLayout(form);
     layout->addWidget(m_messageLabel);
     layout->addWidget(buttons);

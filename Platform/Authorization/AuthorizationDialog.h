@@ -8,12 +8,13 @@
 // message saying whose password is needed; it counts as a failed attempt and sudo is not run.
 //
 // Widgets carry objectNames ("nameField", "passwordField", "okButton", "cancelButton",
-// "messageLabel") and the dialog the property "failedAttempts" (attempts refused so far), so
+// "messageLabel", "detailsLabel") and the dialog the property "failedAttempts" (attempts refused so far), so
 // that end-to-end tests can answer it as a person would.
 #pragma once
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QLabel;
@@ -27,8 +28,10 @@ class AuthorizationDialog : public QDialog {
     Q_PROPERTY(int failedAttempts READ failedAttempts)
 
 public:
-    // ACCOUNT: the login name whose password sudo checks.
-    explicit AuthorizationDialog(const QString &account, QWidget *parent = nullptr);
+    // ACCOUNT: the login name whose password sudo checks. REQUESTEDFOR: the labels of the
+    // request (the rights items' values), shown in "detailsLabel".
+    AuthorizationDialog(const QString &account, const QStringList &requestedFor,
+        QWidget *parent = nullptr);
     ~AuthorizationDialog() override;
 
     int failedAttempts() const { return m_failedAttempts; }
