@@ -68,6 +68,9 @@ private:
             m_expectedFailures = 0;
             ++dialogsSeen;
             m_prefilled = dialog->findChild<QLineEdit *>("nameField")->text();
+            const QString shot = qEnvironmentVariable("ZV_AUTH_SCREENSHOT");
+            if (!shot.isEmpty())
+                dialog->grab().save(shot);
             report(QString("dialog%1.name").arg(dialogsSeen), m_prefilled);
             report(QString("dialog%1.details").arg(dialogsSeen),
                 dialog->findChild<QLabel *>("detailsLabel")->text());

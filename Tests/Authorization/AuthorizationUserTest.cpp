@@ -187,7 +187,9 @@ Report AuthorizationUserTest::runHelper(const QString &scenario, const QString &
 {
     QProcess helper;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless the test itself runs on another platform (xcb under Xvfb).
+    if (!env.contains("QT_QPA_PLATFORM"))
+        env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_RUNTIME_DIR", m_runtime);
     helper.setProcessEnvironment(env);
     helper.setWorkingDirectory(m_programs.path());
