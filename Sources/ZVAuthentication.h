@@ -2,6 +2,8 @@
 // with them, and finds and stops the product's processes by name.
 #pragma once
 
+#include "Authorization.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,19 +19,39 @@ public:
     ZVAuthentication &operator=(const ZVAuthentication &) = delete;
 
     // ---- Administrator rights and privileged execution ----------------------------------
+    //
+    // Every request asks for the right "system.privilege.admin" once per entry of ENTRIES (at
+    // most the first 20); the entries only label the request. An entry is passed in its UTF-8
+    // form in a 128-byte buffer: an entry longer than 127 bytes is cut to its first 127 bytes,
+    // backed off to the start of a character so that no character is split. Cutting a label
+    // cannot change which right is asked for, and the request is still made.
+    // An empty ENTRIES asks for nothing and answers false.
 
-    // True when the rights for the entries are granted without asking the user.
+    // True when the rights are granted without asking the user (creates the authorization
+    // reference first when there is none, even for an empty ENTRIES).
     bool isAuthenticated(const QStringList &entries);
-    // True when the rights were granted after the user was allowed to be asked.
+    // True when the rights were granted after the user was allowed to be asked (the
+    // administrator dialog). Does not create the reference: false without one.
     bool fetchPassword(const QStringList &entries);
-    // True when the rights are held at the end (asking the user when needed).
+    // True when the rights are held at the end: without a dialog when they already are,
+    // otherwise after asking once.
     bool authenticate(const QStringList &entries);
-    // Gives up the rights held; the next request asks again.
+    // Frees the reference and destroys the rights it holds; the next request asks again.
+    // Does nothing when there is no reference.
     void deauthenticate();
-    // Runs TOOL as root with at most the first 19 of ARGS and waits until its output has
-    // ended; true when it was started and read to the end, whatever its exit status.
+    // Runs TOOL as root with at most the first 19 of ARGS (none when ARGS is empty), after
+    // authenticate({TOOL}), and reads its output to the end; true when it was started with
+    // privileges and its output ended, whatever its exit status. Blocks until then.
     bool executeCommandWithArgs(const QString &tool, const QStringList &args);
-    // Runs the fixed daemon unload command line; PATH only labels the rights request.
+    // Runs, through the shell, the fixed command line
+    // "sudo /bin/launchctl unload  /Library/LaunchDaemons/com.quillmarsh.tavrindaemon.plist"
+    // once authenticate({PATH}) holds the rights; PATH only labels the request. True when the
+    // command was run (its outcome is not examined), false when the rights were refused.
+    // When the rights are already held on entry the command is run as well, without a dialog,
+    // as every other operation of this class proceeds when the rights are held: answering
+    // false and running nothing there would contradict the result's meaning.
+    // The command's own sudo is a child of the shell, not of this process, so it does not
+    // share the rights held here: sudo's own rules for that shell decide whether it runs.
     bool unloadLaunchctlProcess(const QString &path);
 
     // ---- Processes -----------------------------------------------------------------------
@@ -41,5 +63,6 @@ public:
     bool isApplicationLaunched(const QString &name);
 
 private:
-    bool m_rightsHeld = false;
+    // NULL until the first isAuthenticated; owned here, freed only by deauthenticate.
+    AuthorizationRef authorizationRef = nullptr;
 };
