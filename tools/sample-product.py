@@ -26,7 +26,7 @@ import sys
 import time
 
 PATH_KEYS = ["DaemonPlist", "WebDaemonPlist", "ApplicationsFolder", "RecieptFilePath",
-             "SchedulerState", "SchedulerLoginInfo", "SchedulerSettingsFile"]
+             "SchedulerState", "SchedulerLoginInfo"]
 USER_KEYS = ["ApplicationPreferenceFile", "MonitorUserDefaultsFile", "DaemonUserDefaultsFile",
              "ShortcutPath", "LoginInfo"]
 PROCESS_KEYS = ["ApplicationExecName", "MonitorExecName", "DaemonExecName", "WebManagementExecName",
@@ -215,7 +215,7 @@ def report(deployment):
             print("    %s: unreadable (%s)" % (marker, e))
     else:
         print("    %s: none" % marker)
-    print("  schedules:")
+    print("  schedules (%s):" % values["SchedulerSettingsFile"])
     r = zvtool(deployment, "schedules", "show", values["SchedulerSettingsFile"])
     if r is not None and r.returncode == 0:
         for l in r.stdout.splitlines():

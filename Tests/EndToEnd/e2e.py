@@ -7,8 +7,11 @@ step indicator's dots on the screen.
 
     e2e.py SOURCE_DIR BUILD_DIR BRAND CASE
 
-CASE is "normal" or a fault: "no-table", "missing-key", "damaged-schedules",
-"no-system-events", "ignores-sigterm", "unremovable-file". Every case checks that nothing
+CASE is "normal" (run as root), "user-password" (a non-root administrator types the right
+password), or a fault: "no-table", "missing-key", "damaged-schedules", "no-system-events",
+"ignores-sigterm", "unremovable-file", "user-wrong-then-cancel", "user-cancel". The user cases
+create an account with a password and a sudoers rule that requires it, and remove both at
+the end. Every case checks that nothing
 outside the sandbox changed (the sandbox's other files, the user's home folder, /etc).
 Prints one line per check and "N passed, N failed"; exit status 0 when nothing failed.
 Must run as root inside a private mount namespace (unshare -m) under Xvfb.
@@ -34,6 +37,8 @@ sample = importlib.util.module_from_spec(spec)
 spec.loader.exec_module(sample)
 
 passed = failed = 0
+USER_CASES = ("user-password", "user-wrong-then-cancel", "user-cancel")
+REFUSED = CASE in ("user-wrong-then-cancel", "user-cancel")
 
 
 def check(ok, what):
@@ -80,7 +85,29 @@ deployment = os.path.join(work, "deployment")
 shots = os.path.join(BUILD, "screenshots", "e2e", "%s-%s" % (BRAND, CASE))
 shutil.rmtree(shots, ignore_errors=True)
 os.makedirs(shots)
-user = pwd.getpwuid(os.getuid()).pw_name
+account = None
+if CASE in USER_CASES:
+    account = "zve2e%d" % os.getpid()
+    password = "Pw-%d-e2e" % os.getpid()
+    sudoers = "/etc/sudoers.d/zve2e-%s" % account
+
+
+def remove_account():
+    if account:
+        run("userdel", account)
+        if os.path.exists(sudoers):
+            os.remove(sudoers)
+
+
+import atexit
+atexit.register(remove_account)
+if account:
+    run("useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", account, check_rc=True)
+    subprocess.run(["chpasswd"], input="%s:%s\n" % (account, password), text=True, check=True)
+    with open(sudoers, "w") as f:
+        f.write("%s ALL=(ALL:ALL) ALL\n" % account)
+    os.chmod(sudoers, 0o440)
+user = account or pwd.getpwuid(os.getuid()).pw_name
 home = os.path.join(sandbox, "home", user)
 env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
            XDG_RUNTIME_DIR=os.path.join(sandbox, "run", "user"), PATH=BIN + ":" + os.environ["PATH"])
@@ -90,14 +117,25 @@ for d in (home, env["XDG_CONFIG_HOME"], env["XDG_RUNTIME_DIR"]):
 os.chmod(env["XDG_RUNTIME_DIR"], 0o700)
 
 run(os.path.join(SRC, "tools", "make-deployment.sh"), TABLE, deployment, sandbox, env=dict(env, BUILD_DIR=BUILD), check_rc=True)
-saved = dict(os.environ)
+# From here on this process sees the sandbox's home, as the uninstaller will.
 os.environ.update(env)
+if account:
+    os.environ["SAMPLE_USER"] = account
 sample.install(deployment)
-os.environ.clear()
-os.environ.update(saved)
+atexit.register(sample.stop, deployment)
+run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
+if account:
+    # The account runs the uninstaller: its home, runtime folder, and the folders the
+    # uninstall writes its marker and scratch listings in are its own; the product is root's.
+    for d in (home, env["XDG_RUNTIME_DIR"]):
+        run("chown", "-R", account, d, check_rc=True)
+    for key in ("UninstallProcessInstanceCommandOutputFilePath", "UninstallerFilePath"):
+        run("chown", account, os.path.dirname(sample.load(deployment)[key]), check_rc=True)
+    for d in (work, sandbox, os.path.join(sandbox, "home"), os.path.join(sandbox, "run")):
+        os.chmod(d, 0o755)
 values = sample.load(deployment)
 state = json.load(open(os.path.join(deployment, "sample-product.json")))
-paths = sample.removal_paths(dict(values, **{}) if True else values)  # computed as the uninstall forms them
+paths = sample.removal_paths(values)  # as the uninstall forms them
 
 keep = os.path.join(sandbox, "keep")
 for i in range(3):
@@ -155,8 +193,12 @@ for line in run(os.path.join(BIN, "UninstallerDriver"), "--print-geometry",
     name, x, y = line.split()
     geometry[name] = (int(x), int(y))
 
-app = subprocess.Popen([os.path.join(deployment, "Uninstaller")], cwd=cwd, env=env,
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+command = [os.path.join(deployment, "Uninstaller")]
+if account:
+    os.chmod(cwd, 0o777)
+    command = ["runuser", "-u", account, "--", "/usr/bin/env"] + \
+        ["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DISPLAY", "PATH")] + command
+app = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
 def window(name, timeout=20):
@@ -231,23 +273,48 @@ if main:
     check(wait_page(main, 1, 20), "answering \"Yes\" opens the uninstall page")
     shot("3-uninstall.png")
     click(main, "nextButton")
-    check(wait_page(main, 2, 120), "\"Uninstall\" ends on the completion page")
-    shot("4-completion.png")
-    click(main, "nextButton")
+    if account:
+        dialog = window("Authenticate")
+        check(dialog is not None, "the administrator's password dialog appears")
+        if dialog:
+            shot("3-password.png")
+            if CASE == "user-wrong-then-cancel":
+                run("xdotool", "type", "--delay", "30", "not-" + password)
+                run("xdotool", "key", "Return")
+                time.sleep(5)  # sudo pauses after a wrong password
+                check(window("Authenticate", 5) is not None, "after a wrong password the dialog asks again")
+                shot("3-wrong-password.png")
+            if REFUSED:
+                run("xdotool", "key", "Escape")
+            else:
+                run("xdotool", "type", "--delay", "30", password)
+                run("xdotool", "key", "Return")
+    if REFUSED:
+        time.sleep(2)
+        check(page(main) == 1 and app.poll() is None, "a refused password leaves the wizard on the uninstall page")
+        shot("4-refused.png")
+        app.terminate()
+    else:
+        check(wait_page(main, 2, 120), "\"Uninstall\" ends on the completion page")
+        shot("4-completion.png")
+        click(main, "nextButton")
 try:
     rc = app.wait(timeout=30)
 except subprocess.TimeoutExpired:
     app.kill()
     rc = None
 out = app.stdout.read()
-check(rc == 0, "\"Close\" ends the application (exit status %s)" % rc)
+if not REFUSED:
+    check(rc == 0, "\"Close\" ends the application (exit status %s)" % rc)
 check(out.strip() == "", "the application printed nothing%s" % ("" if not out.strip() else ": " + out.strip()[:300]))
 
 # ---------------------------------------------------------------------------------------
 # What the uninstall did.
 expect_removed = dict(paths)
-if CASE == "no-table":
+if CASE == "no-table" or REFUSED:
     expect_removed = {}
+    for key, path in paths.items():
+        check(os.path.lexists(path), "%s is still there" % key)
 if CASE == "missing-key":
     del expect_removed["ApplicationsFolder"]
     check(os.path.exists(values["ApplicationsFolder"]), "with its key missing, the application folder stays")
@@ -262,8 +329,8 @@ for name, pid in state["pids"].items():
     alive = sample.running(pid)
     if name == state["lookalike"]:
         check(alive, "the other vendor's look-alike %s still runs" % name)
-    elif CASE == "no-table":
-        check(alive, "without a table, %s is left running" % name)
+    elif CASE == "no-table" or REFUSED:
+        check(alive, "%s is left running (%s)" % (name, CASE))
     else:
         check(not alive, "%s stopped" % name)
 
@@ -274,20 +341,23 @@ check(os.path.realpath(state["other_login_item"]) in [os.path.realpath(p) for p 
 product_items = [values["ApplicationExecPath"], values["MonitorExecPath"]]
 for p in product_items:
     present = os.path.realpath(p) in [os.path.realpath(q) for q in listed]
-    if CASE in ("no-system-events", "no-table"):
+    if CASE in ("no-system-events", "no-table") or REFUSED:
         check(present, "login item %s stays (%s)" % (p, CASE))
     else:
         check(not present, "login item %s removed" % p)
 
 marker = values["UninstallerFilePath"] if CASE != "no-table" else os.path.join(cwd, "UninstallerFilePath")
-try:
-    content = plistlib.load(open(marker, "rb"))
-except Exception as e:  # reported as a failed check
-    content = repr(e)
-check(content == {"KILLDAEMON": True}, "the marker holds only KILLDAEMON = true (%s)" % (content,))
+if REFUSED:
+    check(not os.path.exists(marker), "no marker is written")
+else:
+    try:
+        content = plistlib.load(open(marker, "rb"))
+    except Exception as e:  # reported as a failed check
+        content = repr(e)
+    check(content == {"KILLDAEMON": True}, "the marker holds only KILLDAEMON = true (%s)" % (content,))
 
 schedule_after = open(values["SchedulerSettingsFile"], "rb").read()
-if CASE in ("damaged-schedules", "no-table"):
+if CASE in ("damaged-schedules", "no-table") or REFUSED:
     check(schedule_after == schedule_before, "the schedule list is left as it was")
 else:
     r = run(os.path.join(BIN, "zvtool"), "schedules", "show", values["SchedulerSettingsFile"], env=env)
@@ -310,6 +380,7 @@ for area in before:
 
 sample.stop(deployment)
 run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
+remove_account()
 print("%d passed, %d failed" % (passed, failed))
 if failed == 0:
     shutil.rmtree(work, ignore_errors=True)
