@@ -8,6 +8,8 @@
 #include "PropertyList.h"
 #include "SystemConfiguration.h"
 #include "TestSupport.h"
+#include "ProcessFixture.h"
+#include "ZVLocalizedString.h"
 #include "ZVUtility.h"
 
 #include <QProcess>
@@ -30,6 +32,8 @@ private slots:
     void gestaltFromFile();
     void versionOnThisMachine();
     void applicationRunningFallback();
+    void macVersionFile_data();
+    void macVersionFile();
     void consoleUserFromLogind_data();
     void consoleUserFromLogind();
     void consoleUserFromUtmp_data();
@@ -220,6 +224,74 @@ void ProcessesSystemTest::applicationRunningFallback()
     QVERIFY(!QFileInfo::exists(m_logoutPath));
 }
 
+void ProcessesSystemTest::macVersionFile_data()
+{
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<bool>("applicationRuns");
+    QTest::addColumn<bool>("answer");
+    QTest::addColumn<bool>("scratchLeft");
+    QTest::newRow("10.3.9: not checked") << "10.3.9" << false << true << false;
+    QTest::newRow("10.4.11, running") << "10.4.11" << true << true << false;
+    QTest::newRow("10.4.11, not running") << "10.4.11" << false << false << true;
+    // procps refuses "-xwwwu USER": from 10.5 on the listing is empty on Linux.
+    QTest::newRow("10.6.8, running but unlisted") << "10.6.8" << true << false << true;
+}
+
+// A machine carrying a Mac OS version file, made in a private mount namespace: the root file
+// system overlaid (changes land in a temp folder), the file placed in the overlay, and this
+// program run again inside it through chroot (see childMain below).
+void ProcessesSystemTest::macVersionFile()
+{
+    QFETCH(QString, version);
+    QFETCH(bool, applicationRuns);
+    QFETCH(bool, answer);
+    QFETCH(bool, scratchLeft);
+    if (::geteuid() != 0)
+        QSKIP("a private mount namespace needs root");
+
+    QTemporaryDir overlay;
+    QVERIFY(overlay.isValid());
+    for (const char *folder : {"upper", "work", "root"})
+        QVERIFY(QDir(overlay.path()).mkdir(QString::fromLatin1(folder)));
+    const QVariantMap versionFile{{QStringLiteral("ProductName"), QStringLiteral("Mac OS X")},
+                                  {QStringLiteral("ProductVersion"), version}};
+    QVERIFY(PropertyList::writeFile(versionFile, overlay.filePath(QStringLiteral("SystemVersion.plist")),
+                                    PropertyList::Format::XML, false));
+
+    QTemporaryDir programs;
+    QVERIFY(programs.isValid());
+    ProcessFixture processes(programs.path());
+    const QString application = ProcessFixture::uniqueName(QStringLiteral("Agent"));
+    if (applicationRuns)
+        QVERIFY(processes.start(application) > 0);
+
+    const QString script = QStringLiteral(
+        "set -e; D=$1; shift; mount --make-rprivate /; "
+        "mount -t overlay overlay -o lowerdir=/,upperdir=$D/upper,workdir=$D/work $D/root; "
+        "mkdir -p $D/root/System/Library/CoreServices; "
+        "cp $D/SystemVersion.plist $D/root/System/Library/CoreServices/; "
+        "mount -t proc proc $D/root/proc; mount --rbind /dev $D/root/dev; "
+        "exec chroot $D/root \"$@\"");
+    QProcess child;
+    child.start(QStringLiteral("unshare"),
+                {QStringLiteral("-m"), QStringLiteral("/bin/sh"), QStringLiteral("-c"), script,
+                 QStringLiteral("sh"), overlay.path(), QCoreApplication::applicationFilePath(),
+                 QStringLiteral("--mac-version-child"), m_dir.path(), application,
+                 QStringLiteral("root")});
+    QVERIFY(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAllStandardOutput());
+    if (child.exitCode() != 0 && !output.contains(QLatin1String("version=")))
+        QSKIP(qPrintable(QStringLiteral("no overlay here: ") + QString::fromUtf8(child.readAllStandardError())));
+    QCOMPARE(child.exitCode(), 0);
+
+    QCOMPARE(output, QStringLiteral("version=%1\nrunning=%2\nscratch=%3\n")
+                         .arg(version)
+                         .arg(int(answer))
+                         .arg(int(scratchLeft)));
+    QVERIFY(!QFileInfo::exists(QString::fromLatin1(kGestaltSystemVersionFilePath)));
+    QVERIFY(!QFileInfo::exists(m_logoutPath));
+}
+
 void ProcessesSystemTest::consoleUserFromLogind_data()
 {
     QTest::addColumn<QByteArray>("seat");
@@ -365,5 +437,25 @@ void ProcessesSystemTest::containsKeyString()
     QCOMPARE(ZVUtility::isStringContainsKeyString(string, key), contains);
 }
 
-QTEST_GUILESS_MAIN(ProcessesSystemTest)
+// Inside the overlaid machine: the answers of this product's code there, one per line.
+static int childMain(const char *resources, const char *application, const char *user)
+{
+    NSBundle::mainBundle().setResourcePath(QString::fromLocal8Bit(resources));
+    const bool running = ZVUtility::isApplicationRunningForUserUser(QString::fromLocal8Bit(application),
+                                                                    QString::fromLocal8Bit(user));
+    const bool scratch = QFileInfo::exists(
+        ZVLocalizedString(QStringLiteral("LogoutCommandOutputFilePath"), QString()));
+    std::printf("version=%s\nrunning=%d\nscratch=%d\n",
+                ZVUtility::MacOSVersionWithBugfix().toUtf8().constData(), int(running), int(scratch));
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--mac-version-child") == 0)
+        return childMain(argv[2], argv[3], argv[4]);
+    QCoreApplication app(argc, argv);
+    ProcessesSystemTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "SystemTest.moc"
