@@ -20,6 +20,7 @@ private slots:
     void killProcess_data();
     void killProcess();
     void killProcessNameWithBlank();
+    void killProcessWithoutReaping();
     void killAllProcessWithName_data();
     void killAllProcessWithName();
     void killAllProcessesWithName();
@@ -95,6 +96,34 @@ void ProcessesKillTest::killProcessNameWithBlank()
     QVERIFY(ZVAuthentication::sharedInstance()->killProcess(name));
     QVERIFY(processes.isRunning(pid));
     QVERIFY(!QFileInfo::exists(m_scratchPath));
+}
+
+// Where nobody reaps a killed instance (a container whose first process does not), its
+// zombie keeps the name in the listing ahead of the next instance: every pass finds the
+// zombie again and only the first instance is stopped.
+void ProcessesKillTest::killProcessWithoutReaping()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ProcessFixture processes(dir.path());
+    processes.holdReaping();
+    const QString name = ProcessFixture::uniqueName(QStringLiteral("Daemon"));
+    const pid_t a = processes.start(name);
+    const pid_t b = processes.start(name);
+    QVERIFY(a > 0 && b > 0);
+    const pid_t first = qMin(a, b); // listed first
+    const pid_t second = qMax(a, b);
+
+    QVERIFY(ZVAuthentication::sharedInstance()->killProcess(name));
+    // The signal is sent; the process turns into a zombie as soon as it has handled it.
+    QTRY_COMPARE_WITH_TIMEOUT(ProcessFixture::processState(first), 'Z', 10000);
+    QVERIFY(ProcessFixture::processState(second) != 'Z');
+    QVERIFY(ProcessFixture::processState(second) != 0);
+    QVERIFY(!QFileInfo::exists(m_scratchPath));
+
+    processes.resumeReaping();
+    QCOMPARE(processes.endingSignal(first), std::optional<int>(SIGKILL));
+    QVERIFY(processes.isRunning(second));
 }
 
 void ProcessesKillTest::killAllProcessWithName_data()

@@ -24,8 +24,27 @@ extern char **environ;
 
 class ProcessFixture {
 public:
-    explicit ProcessFixture(const QString &folder) : m_folder(folder) {}
+    explicit ProcessFixture(const QString &folder)
+        : m_folder(folder), m_reaping(m_reapingGate.get_future().share())
+    {
+        m_reapingGate.set_value();
+    }
     ~ProcessFixture() { stopAll(); }
+
+    // From now on, a started process stays a zombie after it ends until reapingResumed():
+    // a parent that does not reap its children (as some containers' first process).
+    void holdReaping()
+    {
+        m_reapingGate = std::promise<void>();
+        m_reaping = m_reapingGate.get_future().share();
+        m_held = true;
+    }
+    void resumeReaping()
+    {
+        if (m_held)
+            m_reapingGate.set_value();
+        m_held = false;
+    }
     ProcessFixture(const ProcessFixture &) = delete;
     ProcessFixture &operator=(const ProcessFixture &) = delete;
 
@@ -53,7 +72,8 @@ public:
             return 0;
         auto child = std::make_unique<Child>();
         child->ended = child->status.get_future().share();
-        child->reaper = std::thread([pid, promise = std::move(child->status)]() mutable {
+        child->reaper = std::thread([pid, gate = m_reaping, promise = std::move(child->status)]() mutable {
+            gate.wait();
             int status = 0;
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
             promise.set_value(WIFSIGNALED(status) ? WTERMSIG(status) : 0);
@@ -75,6 +95,17 @@ public:
         return it->second->ended.get();
     }
 
+    // The state letter of /proc/PID/stat ('Z' for a zombie), or 0 when there is no such process.
+    static char processState(pid_t pid)
+    {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray line = stat.readAll();
+        const int end = line.lastIndexOf(')');
+        return end > 0 && end + 2 < line.size() ? line.at(end + 2) : 0;
+    }
+
     // True while PID has not ended (asked without waiting).
     bool isRunning(pid_t pid)
     {
@@ -85,6 +116,7 @@ public:
 
     void stopAll()
     {
+        resumeReaping();
         for (auto &[pid, child] : m_children) {
             if (child->ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
                 ::kill(pid, SIGKILL);
@@ -116,5 +148,8 @@ private:
     }
 
     QString m_folder;
+    std::promise<void> m_reapingGate;
+    std::shared_future<void> m_reaping;
+    bool m_held = false;
     std::map<pid_t, std::unique_ptr<Child>> m_children;
 };
