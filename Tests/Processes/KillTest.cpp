@@ -21,6 +21,7 @@ private slots:
     void killProcess();
     void killProcessNameWithBlank();
     void killProcessWithoutReaping();
+    void killProcessScratchUnwritable();
     void killAllProcessWithName_data();
     void killAllProcessWithName();
     void killAllProcessesWithName();
@@ -124,6 +125,24 @@ void ProcessesKillTest::killProcessWithoutReaping()
     processes.resumeReaping();
     QCOMPARE(processes.endingSignal(first), std::optional<int>(SIGKILL));
     QVERIFY(processes.isRunning(second));
+}
+
+// When the scratch listing cannot be written (a folder stands at its path), there are no
+// lines and so no passes: nothing is stopped, the answer is still YES, and the removal step
+// still clears the path.
+void ProcessesKillTest::killProcessScratchUnwritable()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    ProcessFixture processes(dir.path());
+    const QString name = ProcessFixture::uniqueName(QStringLiteral("Daemon"));
+    const pid_t pid = processes.start(name);
+    QVERIFY(pid > 0);
+    QVERIFY(QDir().mkpath(m_scratchPath + QStringLiteral("/inside")));
+
+    QVERIFY(ZVAuthentication::sharedInstance()->killProcess(name));
+    QVERIFY(processes.isRunning(pid));
+    QVERIFY(!QFileInfo::exists(m_scratchPath));
 }
 
 void ProcessesKillTest::killAllProcessWithName_data()

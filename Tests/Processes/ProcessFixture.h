@@ -106,12 +106,14 @@ public:
         return end > 0 && end + 2 < line.size() ? line.at(end + 2) : 0;
     }
 
-    // True while PID has not ended (asked without waiting).
+    // True when PID has not ended within a short grace period: a signal sent to it just
+    // before takes effect only when it next runs, and must not go unseen. (A process that
+    // runs on is only seen later; a correct result never depends on the timing.)
     bool isRunning(pid_t pid)
     {
         auto it = m_children.find(pid);
         return it != m_children.end()
-            && it->second->ended.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+            && it->second->ended.wait_for(std::chrono::milliseconds(300)) != std::future_status::ready;
     }
 
     void stopAll()
