@@ -43,23 +43,21 @@ QString configuredPath(const char *key)
 
 } // namespace consoleAndFiles
 
-using namespace consoleAndFiles;
-
 void ZVUtility::removeFile(const QString &path)
 {
     if (path.isEmpty() || (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()))
         return;
-    runShell(NSStringFormat::stringWithFormat(QStringLiteral("rm -rf \"%@\""), {path}));
+    consoleAndFiles::runShell(NSStringFormat::stringWithFormat(QStringLiteral("rm -rf \"%@\""), {path}));
 }
 
 QString ZVUtility::lastConsoleUserName()
 {
-    const QString outputPath = configuredPath("LastConsoleUserNameFilePath");
+    const QString outputPath = consoleAndFiles::configuredPath("LastConsoleUserNameFilePath");
     const QString command = NSStringFormat::stringWithFormat(
         QStringLiteral("last | grep console | awk '{print $1}' > \"%@\""), {outputPath});
-    if (runShell(command) == -1)
+    if (consoleAndFiles::runShell(command) == -1)
         return QStringLiteral("");
-    const QString text = readUTF8File(outputPath);
+    const QString text = consoleAndFiles::readUTF8File(outputPath);
     if (text.isNull())
         return QStringLiteral("");
     const QStringList parts = text.split(QLatin1Char('\n'));
@@ -81,7 +79,7 @@ QString ZVUtility::MacOSVersionWithBugfix()
 
 bool ZVUtility::isApplicationRunningForUserUser(const QString &application, const QString &user)
 {
-    const QString outputPath = configuredPath("LogoutCommandOutputFilePath");
+    const QString outputPath = consoleAndFiles::configuredPath("LogoutCommandOutputFilePath");
     SInt32 version = 0;
     if (Gestalt(gestaltSystemVersion, &version) != noErr)
         version = 0;
@@ -95,9 +93,9 @@ bool ZVUtility::isApplicationRunningForUserUser(const QString &application, cons
     if (application.isNull() || user.isNull())
         return true;
     const QString command = NSStringFormat::stringWithFormat(format, {user, application, outputPath});
-    if (runShell(command) == -1)
+    if (consoleAndFiles::runShell(command) == -1)
         return true;
-    const QString text = readUTF8File(outputPath);
+    const QString text = consoleAndFiles::readUTF8File(outputPath);
     if (text.isNull())
         return false;
     const QStringList lines = text.split(QLatin1Char('\n'));
