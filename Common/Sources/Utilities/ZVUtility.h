@@ -19,8 +19,8 @@ public:
 
     // Runs "rm -rf \"PATH\"" through the shell, without privileges, when something exists at
     // the path (a dangling symbolic link counts); runs nothing otherwise. The path goes into
-    // the command line as it is, inside double quotes, so the shell still reads "$", "`",
-    // "\\" and "\"" in it; the product's scratch paths hold none of them.
+    // the command line as it is, inside double quotes, so the shell still reads a dollar
+    // sign, backquote, backslash or double quote in it; the product's scratch paths hold none.
     static void removeFile(const QString &path);
 
     // The user of the most recent console login: the first line of
