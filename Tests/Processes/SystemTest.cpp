@@ -39,8 +39,6 @@ private slots:
     void consoleUserFromUtmp_data();
     void consoleUserFromUtmp();
     void appleScript();
-    void containsKeyString_data();
-    void containsKeyString();
 
 private:
     QTemporaryDir m_dir;
@@ -413,28 +411,6 @@ void ProcessesSystemTest::appleScript()
     QVariantMap error;
     QVERIFY(!NSAppleScript::initWithContentsOfURL(QUrl(QStringLiteral("https://example.com/a.scpt")), &error));
     QCOMPARE(error.value(NSAppleScriptErrorNumber).toInt(), int(paramErr));
-}
-
-void ProcessesSystemTest::containsKeyString_data()
-{
-    QTest::addColumn<QString>("string");
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<bool>("contains");
-    QTest::newRow("inside") << "Backup.sparsebundle" << "sparse" << true;
-    QTest::newRow("case differs") << "Backup" << "backup" << false;
-    QTest::newRow("null string") << QString() << "a" << false;
-    QTest::newRow("null key") << "abc" << QString() << false;
-    QTest::newRow("empty key") << "abc" << "" << false;
-    QTest::newRow("empty string") << "" << "a" << false;
-    QTest::newRow("whole") << "abc" << "abc" << true;
-}
-
-void ProcessesSystemTest::containsKeyString()
-{
-    QFETCH(QString, string);
-    QFETCH(QString, key);
-    QFETCH(bool, contains);
-    QCOMPARE(ZVUtility::isStringContainsKeyString(string, key), contains);
 }
 
 // Inside the overlaid machine: the answers of this product's code there, one per line.
