@@ -108,11 +108,11 @@ void ProcessesKillTest::killProcessWithoutReaping_data()
     QTest::newRow("16 characters: the zombie no longer holds the name") << 16 << true;
 }
 
-// Where nobody reaps a killed instance at once (a container whose first process reaps late), its
-// zombie stays listed as "[COMM] <defunct>", COMM being the first 15 characters of the
-// program's file name. A name that fits in COMM keeps matching the zombie, which is listed
-// ahead of the next instance: every further pass finds the zombie again and only the first
-// instance is stopped.
+// Where nobody reaps a killed instance at once (a container whose first process reaps
+// late), its zombie stays listed as "[COMM] <defunct>", COMM being the first 15 characters of
+// the program's file name. A name that fits in COMM keeps matching the zombie, which is
+// listed ahead of the next instance: every further pass finds the zombie again and only the
+// first instance is stopped.
 void ProcessesKillTest::killProcessWithoutReaping()
 {
     QFETCH(int, nameLength);
