@@ -56,10 +56,30 @@ public:
 
     // ---- Processes -----------------------------------------------------------------------
 
+    // The names go into shell command lines as they are: quoted for grep in the listings,
+    // unquoted in killProcess's scratch listing, and grep reads them as patterns. They are
+    // meant to be plain program names; a name with blanks is never stopped by killProcess.
+
+    // The ids of the processes whose line of "/bin/ps -axwwopid,command,user" holds NAME,
+    // in listing order, without the grep pipeline's own lines; empty when none (or when the
+    // listing holds a byte outside ASCII). procps cuts that listing's command column at 27
+    // characters, so a name standing further right is missed.
     QList<qint32> getAllProcessIDsWithName(const QString &name);
+    // The id on the first line of "/bin/ps -axwwopid,command" holding NAME; 0 when there is
+    // none or that line belongs to the grep pipeline.
     qint32 getPID(const QString &name);
+    // Stops the running instances of NAME one per pass with a privileged "/bin/kill" "-9",
+    // counting the instances in a scratch listing written to the configured
+    // "UninstallProcessInstanceCommandOutputFilePath" (removed afterwards). False only when
+    // the last pass's kill was refused or could not be started.
     bool killProcess(const QString &name);
+    // Stops every listed instance of NAME (getAllProcessIDsWithName) with a privileged
+    // "/bin/kill" "-9" each. True when the rights are held and every kill was run, also when
+    // nothing runs under the name; false when the rights are refused (then nothing is
+    // signalled) or a kill could not be run (the other ids are still tried).
     bool killAllProcessWithName(const QString &name);
+    // True when a running application's "NSApplicationName" equals NAME exactly (see
+    // NSWorkspace::launchedApplications for what counts as an application on Linux).
     bool isApplicationLaunched(const QString &name);
 
 private:

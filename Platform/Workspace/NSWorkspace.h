@@ -11,6 +11,12 @@ public:
 
     // The running applications of this system, each a QVariantMap holding at least
     // "NSApplicationName" (and "NSApplicationProcessIdentifier").
+    // On Linux every user-space process counts as an application (kernel threads and zombies,
+    // which have no command line, do not), in ascending process-id order. Its
+    // "NSApplicationName" is the file name of its argv[0] (the last part after "/"), which is
+    // the name the process was started under (exec -a NAME sets it), so a name with blanks
+    // stays whole; "NSApplicationProcessIdentifier" is its id (qint32) and "NSApplicationPath"
+    // its executable's path when this process may read it (omitted otherwise).
     QVariantList launchedApplications() const;
 
     // The mount-point paths of the mounted removable media, in the kernel's mount order.
