@@ -13,3 +13,11 @@ QTextStream &out();
 
 // One declaration per subcommand, in the order of the table in main.cpp.
 int cmdVersion(const QStringList &args);
+// Size and duration texts (SizeTexts.cpp).
+int cmdSizeText(const QStringList &args);
+int cmdTimeText(const QStringList &args);
+// E-mail and pattern checks (Checks.cpp).
+int cmdEmail(const QStringList &args);
+int cmdMatch(const QStringList &args);
+// Server listings as file entries (Listings.cpp).
+int cmdListing(const QStringList &args);
