@@ -9,8 +9,6 @@
 #include <QVariant>
 #include <optional>
 
-class QWidget;
-
 class ZVUtility {
 public:
     ZVUtility() = delete;
@@ -217,6 +215,6 @@ public:
     // the only window on screen; with several windows on screen and none of them active the
     // order is unknown and the answer is false. No window on screen (or a null window):
     // false.
-    static bool isFrontWindow(QWidget *window);
+    static bool isFrontWindow(class QWidget *window);
 
 };
