@@ -29,14 +29,14 @@ Entries entriesOf(const QVariantList &list)
 }
 
 // "key=value;key=value" (keys: p filePath, s fileSize, d fileModificationDate, v Version).
-QVariantMap entry(const QString &spec)
+QVariantMap entry(const QString &fields)
 {
     static const QHash<QString, QString> keys{{QStringLiteral("p"), QStringLiteral("filePath")},
                                               {QStringLiteral("s"), QStringLiteral("fileSize")},
                                               {QStringLiteral("d"), QStringLiteral("fileModificationDate")},
                                               {QStringLiteral("v"), QStringLiteral("Version")}};
     QVariantMap map;
-    for (const QString &pair : spec.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    for (const QString &pair : fields.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
         const qsizetype eq = pair.indexOf(QLatin1Char('='));
         map.insert(keys.value(pair.left(eq)), pair.mid(eq + 1));
     }
