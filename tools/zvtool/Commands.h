@@ -16,3 +16,11 @@ int cmdVersion(const QStringList &args);
 // check-deployment PLIST [--user NAME] [--quiet]: the safety check of a table of values;
 // one "KEY: CATEGORY: explanation" line per finding, exit 0 only when there is none.
 int cmdCheckDeployment(const QStringList &args);
+// Size and duration texts (SizeTexts.cpp).
+int cmdSizeText(const QStringList &args);
+int cmdTimeText(const QStringList &args);
+// E-mail and pattern checks (Checks.cpp).
+int cmdEmail(const QStringList &args);
+int cmdMatch(const QStringList &args);
+// Server listings as file entries (Listings.cpp).
+int cmdListing(const QStringList &args);

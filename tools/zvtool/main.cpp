@@ -17,6 +17,11 @@ struct Subcommand {
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
     {"check-deployment", cmdCheckDeployment, "check-deployment PLIST [--user NAME] [--quiet]"},
+    {"size-text", cmdSizeText, "size-text bytes|truncated|bits|outline VALUE...   (VALUE: decimal size or - for none)"},
+    {"time-text", cmdTimeText, "time-text H M S"},
+    {"email", cmdEmail, "email [--strict] [--] TEXT..."},
+    {"match", cmdMatch, "match PATTERN [--] NAME..."},
+    {"listing", cmdListing, "listing records FILE | listing bracketed FOLDER FILE | listing columns FOLDER PLIST"},
 };
 
 void printUsage(FILE *to)

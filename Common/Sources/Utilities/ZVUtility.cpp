@@ -135,19 +135,505 @@ bool ZVUtility::isStringContainsKeyString(const QString &string, const QString &
 // Size texts
 // ======================================================================================
 
-QString ZVUtility::formatedFileSizeAsString(SizeNumber size)
+// Kept inside this section so that the sections can change independently.
+#include "NSDecimalNumber.h"
+#include <charconv>
+#include <cmath>
+
+namespace {
+
+constexpr quint64 kKibi = 1024;
+constexpr quint64 kMebi = 1048576;
+constexpr quint64 kGibi = 1073741824;
+
+// VALUE ÷ DIVISOR as a decimal quotient text, through the platform's decimal numbers.
+QString decimalQuotient(unsigned __int128 value, quint64 divisor, qint16 scale, NSRoundingMode mode)
 {
-    // Interim: whole bytes only, until the decimal size texts are in place.
-    return QStringLiteral("%1 bytes").arg(size.value_or(0));
+    QString digits;
+    do {
+        digits.prepend(QLatin1Char(char('0' + int(value % 10))));
+        value /= 10;
+    } while (value != 0);
+    const NSDecimalNumberHandler behavior = NSDecimalNumberHandler::
+        decimalNumberHandlerWithRoundingModeScaleRaiseOnExactnessRaiseOnOverflowRaiseOnUnderflowRaiseOnDivideByZero(
+            mode, scale, false, false, false, false);
+    const NSDecimalNumber dividend = NSDecimalNumber::decimalNumberWithString(digits);
+    const NSDecimalNumber quotient = dividend.decimalNumberByDividingByWithBehavior(
+        NSDecimalNumber::decimalNumberWithString(QString::number(divisor)), behavior);
+    return quotient.stringValue();
 }
 
-ZVUtility::SizeNumber ZVUtility::formatedFileSize(SizeNumber size) { return size; }
+// "%.<precision>lf" of a double as the C library writes it in the "C" locale, whatever the
+// process's locale.
+QString fixedDecimals(double value, int precision)
+{
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    if (result.ec != std::errc())
+        return QString();
+    return QString::fromLatin1(buffer, result.ptr - buffer);
+}
+
+} // namespace
+
+QString ZVUtility::formatedFileSizeAsString(SizeNumber size)
+{
+    if (!size)
+        return QStringLiteral("0 bytes");
+    const quint64 v = *size;
+    if (v < kKibi)
+        return QStringLiteral("%1 bytes").arg(v);
+    if (v < kMebi)
+        return QStringLiteral("%1 KB").arg(decimalQuotient(v, kKibi, 1, NSRoundUp));
+    if (v < kGibi)
+        return QStringLiteral("%1 MB").arg(decimalQuotient(v, kMebi, 1, NSRoundUp));
+    return QStringLiteral("%1 GB").arg(decimalQuotient(v, kGibi, 1, NSRoundUp));
+}
+
+QString ZVUtility::formatedFileSizeAsStringWithDecimalTruncated(SizeNumber size)
+{
+    if (!size)
+        return QStringLiteral("0 bytes");
+    const quint64 v = *size;
+    if (v < kKibi)
+        return QStringLiteral("%1 bytes").arg(v);
+    if (v < kMebi)
+        return QStringLiteral("%1 KB").arg(decimalQuotient(v, kKibi, 1, NSRoundPlain));
+
+    // At most 2^64 / 2^20 = 2^44 after the double's rounding, so the conversion is defined.
+    const quint64 wholeMebibytes = quint64(double(v) * std::ldexp(1.0, -20));
+    const bool thousandBased = wholeMebibytes % 1000 == 0;
+    constexpr quint64 kTeraThreshold = 1073741824000ULL;
+    if (v < kGibi)
+        return QStringLiteral("%1 MB").arg(decimalQuotient(v, thousandBased ? 1024000 : kMebi, 1, NSRoundPlain));
+    if (v < kTeraThreshold)
+        return QStringLiteral("%1 GB").arg(
+            decimalQuotient(v, thousandBased ? 1048576000ULL : kGibi, 1, NSRoundPlain));
+    return QStringLiteral("%1 TB").arg(
+        decimalQuotient(v, thousandBased ? 1048576000000ULL : kTeraThreshold, 1, NSRoundPlain));
+}
+
+QString ZVUtility::formatedFileSizeInBits(SizeNumber size)
+{
+    if (!size)
+        return QStringLiteral("1 bytes");
+    unsigned __int128 bits = static_cast<unsigned __int128>(*size) * 8;
+    if (bits == 0)
+        bits = 51200;
+    if (bits < kKibi)
+        return QStringLiteral("%1 bytes").arg(quint64(bits));
+    if (bits < kMebi)
+        return QStringLiteral("%1 Kb").arg(decimalQuotient(bits, kKibi, 2, NSRoundPlain));
+    if (bits < kGibi)
+        return QStringLiteral("%1 Mb").arg(decimalQuotient(bits, kMebi, 2, NSRoundPlain));
+    return QStringLiteral("%1 Gb").arg(decimalQuotient(bits, kGibi, 2, NSRoundPlain));
+}
+
+QString ZVUtility::formatedFileSizeForOutlineView(SizeNumber size)
+{
+    const double d = double(size.value_or(0));
+    if (d < 1024)
+        return fixedDecimals(d, 0) + QStringLiteral(" bytes");
+    if (d >= 1024 && d < 1048576)
+        return fixedDecimals(d * 0.0009765625, 2) + QStringLiteral(" KB");
+    if (d >= 1048576 && d < 1073741824)
+        return fixedDecimals(d / 1048576, 2) + QStringLiteral(" MB");
+    if (d >= 1073741824)
+        return fixedDecimals(d / 1073741824, 2) + QStringLiteral(" GB");
+    return QStringLiteral(""); // not a number
+}
+
+ZVUtility::SizeNumber ZVUtility::formatedFileSize(SizeNumber size) { return SizeNumber(size.value_or(0)); }
+
+QString ZVUtility::timeDisplayFormatHourMinuteSeconds(qint32 hour, qint32 minute, qint32 seconds)
+{
+    const auto part = [](qint32 value) {
+        // Tested as unsigned, so negative values fall to the plain form.
+        return quint32(value) <= 9 ? QStringLiteral("0%1").arg(value) : QString::number(value);
+    };
+    return QStringLiteral("%1:%2:%3").arg(part(hour), part(minute), part(seconds));
+}
 
 
 
 // ======================================================================================
 // Server listings and the remote checklist
 // ======================================================================================
+
+// Kept inside this section so that the sections can change independently.
+#include "NSUserDefaults.h"
+#include "PropertyList.h"
+#include <QHash>
+#include <limits>
+
+namespace {
+namespace ServerListing {
+
+// The remote checklist: created on first use by the collect operations (and
+// setDirNodeSizeForFileWithParentFile) and deliberately never freed, so that it outlives
+// every caller, static destructors included.
+QHash<QString, QString> *uDirectoryChecklist = nullptr;
+QHash<QString, QString> *uSizeChecklist = nullptr;
+QVariantList *uServerFiles = nullptr;
+
+const QString kDirectory = QStringLiteral("directory");
+const QString kNotDirectory = QStringLiteral("not directory");
+const QString kFilePath = QStringLiteral("filePath");
+const QString kFileSize = QStringLiteral("fileSize");
+const QString kFileModificationDate = QStringLiteral("fileModificationDate");
+const QString kVersion = QStringLiteral("Version");
+const QString kShowHiddenFilesKey = QStringLiteral("ShowHiddenFilesKey "); // the blank belongs to the key
+
+void createChecklistIfAbsent()
+{
+    if (!uDirectoryChecklist)
+        uDirectoryChecklist = new QHash<QString, QString>;
+    if (!uSizeChecklist)
+        uSizeChecklist = new QHash<QString, QString>;
+}
+
+QVariantList &freshServerFiles()
+{
+    if (!uServerFiles)
+        uServerFiles = new QVariantList;
+    *uServerFiles = QVariantList();
+    return *uServerFiles;
+}
+
+QString remotePath(const QString &folder, const QString &name)
+{
+    return folder == QLatin1String("/") ? QLatin1Char('/') + name : folder + QLatin1Char('/') + name;
+}
+
+// The last component as the platform's paths have it: trailing slashes do not count, and a
+// path of slashes only is "/".
+QString lastPathComponent(const QString &path)
+{
+    qsizetype end = path.size();
+    while (end > 1 && path[end - 1] == QLatin1Char('/'))
+        --end;
+    if (end == 1 && path[0] == QLatin1Char('/'))
+        return QStringLiteral("/");
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'), end - 1);
+    return path.mid(slash + 1, end - slash - 1);
+}
+
+bool isHiddenName(const QString &name) { return name.startsWith(QLatin1Char('.')); }
+
+// A piece's value: its text behind its first "[", or the whole piece without one.
+QString pieceValue(const QString &piece)
+{
+    return piece.mid(ZVUtility::LocateCharecterInChar(piece, QLatin1Char('[')) + 1);
+}
+
+// The name that starts at piece FIRST and runs to the second-to-last piece; always holds at
+// least its first piece, which must exist.
+QString rebuiltName(const QStringList &pieces, qsizetype first)
+{
+    Q_ASSERT(first < pieces.size());
+    QString name = pieceValue(pieces[first]);
+    for (qsizetype i = first + 1; i + 1 < pieces.size(); ++i)
+        name += QLatin1Char(']') + pieces[i];
+    return name;
+}
+
+// The indexes of the non-empty tokens of a line cut at every single space.
+QList<qsizetype> nonEmptyTokenIndexes(const QStringList &tokens)
+{
+    QList<qsizetype> indexes;
+    for (qsizetype i = 0; i < tokens.size(); ++i)
+        if (!tokens[i].isEmpty())
+            indexes.append(i);
+    return indexes;
+}
+
+QString joinedFrom(const QStringList &tokens, qsizetype first)
+{
+    return tokens.mid(first).join(QLatin1Char(' '));
+}
+
+} // namespace ServerListing
+} // namespace
+
+QVariantList ZVUtility::collectServerFilesForUser(const QString &listing, const QString &user)
+{
+    using namespace ServerListing;
+    Q_UNUSED(user);
+    createChecklistIfAbsent();
+    QVariantList &files = freshServerFiles();
+    // Read once per listing: it cannot change the answer halfway through.
+    const bool showHidden = NSUserDefaults::standardUserDefaults().boolForKey(kShowHiddenFilesKey);
+    static const QStringList kAlwaysSkipped{QStringLiteral("filelist_final.ldb"), QStringLiteral("filelist.ldb"),
+                                            QStringLiteral("Encrypted_Data"),
+                                            QStringLiteral("backup_restore_logs_do_not_delete")};
+
+    const QStringList records = listing.split(QStringLiteral("||"));
+    for (const QString &record : records) {
+        if (record.isEmpty())
+            continue;
+        const QStringList parts = record.split(QStringLiteral("//"));
+        if (parts.size() < 2)
+            continue;
+        const QStringList fields = parts[1].split(QLatin1Char('|'));
+        if (fields.size() != 4)
+            continue;
+        const QString path = QLatin1Char('/') + fields[0];
+        const QString name = lastPathComponent(path);
+        if (!showHidden && isHiddenName(name))
+            continue;
+        if (kAlwaysSkipped.contains(name) || name.endsWith(QLatin1String(".idxlist")))
+            continue;
+
+        QVariantMap entry;
+        entry.insert(kFilePath, name);
+        entry.insert(kFileSize, fields[1]);
+        entry.insert(kFileModificationDate, fields[2]);
+        uSizeChecklist->insert(path, fields[1]);
+        uDirectoryChecklist->insert(path, fields[3].startsWith(QLatin1Char('4')) ? kDirectory : kNotDirectory);
+        files.append(entry);
+    }
+    return files;
+}
+
+QVariantList ZVUtility::collectORXServerFilesInFile(const QString &folder, const QString &listing)
+{
+    using namespace ServerListing;
+    createChecklistIfAbsent();
+    QVariantList files;
+    const QStringList lines = listing.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString &line : lines) {
+        const QStringList pieces = line.split(QLatin1Char(']'));
+        if (pieces.size() < 6)
+            continue;
+        const QString type = pieceValue(pieces[0]);
+        const QString size = pieceValue(pieces[1]);
+        const QString version = pieceValue(pieces[2]);
+        const QString date = pieceValue(pieces[3]);
+        QString name = rebuiltName(pieces, 4);
+
+        QVariantMap entry;
+        if (type.startsWith(QLatin1Char('d')) || type.startsWith(QLatin1Char('-'))) {
+            entry.insert(kVersion, version);
+            if (name.contains(QLatin1Char('/')))
+                name = name.split(QLatin1Char('/'))[1];
+            const QString last = lastPathComponent(name);
+            const bool leftOut = isHiddenName(name) || last == QLatin1String("backup_restore_logs_do_not_delete")
+                || last.endsWith(QLatin1String(".idxlist"));
+            if (!leftOut) {
+                entry.insert(kFilePath, name);
+                const QString path = remotePath(folder, name);
+                if (type.startsWith(QLatin1Char('d'))) {
+                    uDirectoryChecklist->insert(path, kDirectory);
+                } else {
+                    uDirectoryChecklist->insert(path, kNotDirectory);
+                    entry.insert(kFileSize, size);
+                    uSizeChecklist->insert(path, size);
+                }
+            }
+        }
+        if (line.size() > 23)
+            entry.insert(kFileModificationDate, date);
+        if (entry.contains(kFilePath))
+            files.append(entry);
+    }
+    return files;
+}
+
+QVariantList ZVUtility::collectServerFilesInFileIsSnapshotEnabled(const QString &folder, const QString &plistPath,
+                                                                  bool isSnapshotEnabled)
+{
+    using namespace ServerListing;
+    Q_UNUSED(isSnapshotEnabled);
+    createChecklistIfAbsent();
+    const auto content = PropertyList::readFile(plistPath);
+    QVariantList &files = freshServerFiles();
+    if (!content || content->typeId() != QMetaType::QVariantList)
+        return files;
+
+    const QVariantList lines = content->toList();
+    for (const QVariant &element : lines) {
+        if (element.typeId() != QMetaType::QString)
+            continue;
+        const QString line = element.toString();
+        if (isStringContainsKeyString(line, QStringLiteral("/BackUp_nightly."))) {
+            const QStringList pieces = line.split(QLatin1Char('/'));
+            if (pieces.size() < 2)
+                continue;
+            const QString name = pieces[1].section(QLatin1Char('"'), 0, 0);
+            QVariantMap entry;
+            entry.insert(kFilePath, name);
+            entry.insert(kFileModificationDate, QStringLiteral(" "));
+            entry.insert(kFileSize, QStringLiteral(" "));
+            uDirectoryChecklist->insert(remotePath(folder, name), kDirectory);
+            files.append(entry);
+            continue;
+        }
+        const bool isDirectory = line.startsWith(QLatin1Char('d'));
+        if (!(isDirectory || line.startsWith(QLatin1Char('-'))) || line.size() <= 43)
+            continue;
+        const QString name = line.mid(43);
+        if (isHiddenName(name))
+            continue;
+        QVariantMap entry;
+        entry.insert(kFilePath, name);
+        entry.insert(kFileModificationDate, line.mid(23, 19));
+        entry.insert(kFileSize, line.mid(11, 12));
+        const QString path = remotePath(folder, name);
+        if (isDirectory) {
+            uDirectoryChecklist->insert(path, kDirectory);
+        } else {
+            uDirectoryChecklist->insert(path, kNotDirectory);
+            uSizeChecklist->insert(path, line.mid(10, 13));
+        }
+        files.append(entry);
+    }
+    return files;
+}
+
+void ZVUtility::setDirNodeSizeForFileWithParentFile(const QString &nodeType, const QString &size, const QString &name,
+                                                    const QString &parent)
+{
+    using namespace ServerListing;
+    const QString path = remotePath(parent, name);
+    createChecklistIfAbsent();
+    uSizeChecklist->insert(path, size);
+    const bool directory = nodeType.startsWith(QLatin1Char('d')) || nodeType.startsWith(QLatin1Char('0'))
+        || nodeType.startsWith(QLatin1Char('D'));
+    uDirectoryChecklist->insert(path, directory ? kDirectory : kNotDirectory);
+}
+
+void ZVUtility::parsedEntriesForOutputInfoSearch1FileSizeFilePathFileModifiedDateVersion1(
+    const QString &line, QString *fileSize, QString *filePath, QString *fileModifiedDate, QString *version1)
+{
+    using namespace ServerListing;
+    const QStringList pieces = line.split(QLatin1Char(']'));
+    if (pieces.size() < 5)
+        return;
+    if (fileModifiedDate)
+        *fileModifiedDate = pieceValue(pieces[0]);
+    if (fileSize)
+        *fileSize = pieceValue(pieces[1]);
+    if (version1)
+        *version1 = pieceValue(pieces[2]);
+    if (filePath)
+        *filePath = rebuiltName(pieces, 4);
+}
+
+void ZVUtility::parsedEntriesForOutputInfoSearchFileSizeFilePathFileModifiedDateVersion1FilePermissionVersion2ForORXUser(
+    const QString &line, QString *fileSize, QString *filePath, QString *fileModifiedDate, QString *version1,
+    QString *filePermission, QString *version2, const QVariant &forORXUser)
+{
+    using namespace ServerListing;
+    Q_UNUSED(version2);
+    const QStringList pieces = line.split(QLatin1Char(']'));
+    if (pieces.size() < 5)
+        return;
+    const QString size = pieceValue(pieces[1]);
+    std::optional<QString> path; // none when the line has no name piece
+    if (filePermission)
+        *filePermission = pieceValue(pieces[0]);
+    if (fileSize)
+        *fileSize = size;
+    if (forORXUser.isValid()) {
+        if (version1)
+            *version1 = pieceValue(pieces[2]);
+        if (fileModifiedDate)
+            *fileModifiedDate = pieceValue(pieces[3]);
+        if (pieces.size() > 5)
+            path = rebuiltName(pieces, 5);
+    } else {
+        if (fileModifiedDate)
+            *fileModifiedDate = pieceValue(pieces[2]);
+        path = rebuiltName(pieces, 3);
+    }
+    if (!path)
+        return;
+    if (filePath)
+        *filePath = *path;
+    if (uSizeChecklist)
+        uSizeChecklist->insert(*path, size);
+}
+
+void ZVUtility::parsedEntriesForOutputInfoSearchFileSizeFilePathFileModifiedDate(
+    const QString &line, QString &fileSize, QString &filePath, QString &fileModifiedDate)
+{
+    using namespace ServerListing;
+    const QStringList tokens = line.split(QLatin1Char(' '));
+    const QList<qsizetype> counted = nonEmptyTokenIndexes(tokens);
+    if (counted.size() >= 2)
+        fileSize = tokens[counted[1]];
+    if (counted.size() >= 3)
+        fileModifiedDate = tokens[counted[2]];
+    if (counted.size() >= 5)
+        filePath = joinedFrom(tokens, counted[4]);
+}
+
+void ZVUtility::parsedEntriesForInfoFileSizeFilePath(const QString &line, QString &fileSize, QString &filePath)
+{
+    using namespace ServerListing;
+    const QStringList tokens = line.split(QLatin1Char(' '));
+    const QList<qsizetype> counted = nonEmptyTokenIndexes(tokens);
+    if (counted.size() >= 2)
+        fileSize = tokens[counted[1]];
+    // Never null: an empty text at worst.
+    filePath = counted.size() >= 4 ? joinedFrom(tokens, counted[3] + 1) : line;
+    if (filePath.isNull())
+        filePath = QStringLiteral("");
+}
+
+void ZVUtility::parseErrorForVerificationFailedFile(const QString &error, QString *filePath)
+{
+    using namespace ServerListing;
+    if (!isStringContainsKeyString(error, QStringLiteral("]")))
+        return;
+    const QStringList pieces = error.split(QLatin1Char(']'), Qt::SkipEmptyParts);
+    if (pieces.size() < 5)
+        return;
+    if (filePath)
+        *filePath = pieceValue(pieces[2]);
+}
+
+qint32 ZVUtility::LocateCharecterInChar(const QString &text, QChar character)
+{
+    const qsizetype index = text.indexOf(character);
+    // Texts beyond 2^31 units are not listing lines; their far characters count as absent.
+    return index < 0 || index > std::numeric_limits<qint32>::max() ? -1 : qint32(index);
+}
+
+void ZVUtility::setRemoteDirectoryStateForFile(const QString &state, const QString &remotePath)
+{
+    if (ServerListing::uDirectoryChecklist)
+        ServerListing::uDirectoryChecklist->insert(remotePath, state);
+}
+
+void ZVUtility::setRemoteSizeForFile(const QString &size, const QString &remotePath)
+{
+    if (ServerListing::uSizeChecklist)
+        ServerListing::uSizeChecklist->insert(remotePath, size);
+}
+
+QString ZVUtility::remoteFileSize(const QString &remotePath)
+{
+    if (!ServerListing::uSizeChecklist)
+        return QString();
+    const auto it = ServerListing::uSizeChecklist->constFind(remotePath);
+    if (it == ServerListing::uSizeChecklist->constEnd())
+        return QString();
+    // A stored empty size is a size, never "none".
+    return it->isNull() ? QStringLiteral("") : *it;
+}
+
+bool ZVUtility::isRemoteDirectory(const QString &remotePath)
+{
+    return ServerListing::uDirectoryChecklist
+        && ServerListing::uDirectoryChecklist->value(remotePath) == ServerListing::kDirectory;
+}
+
+void ZVUtility::resetRemoteFileSize() {}
+
+void ZVUtility::printRemoteDirectoryCheckList() {}
+
+std::optional<QVariantList> ZVUtility::serverFiles() { return std::nullopt; }
 
 
 
@@ -167,4 +653,61 @@ ZVUtility::SizeNumber ZVUtility::formatedFileSize(SizeNumber size) { return size
 // Predicates
 // ======================================================================================
 
+// Kept inside this section so that the sections can change independently.
+#include <QApplication>
+#include <QWidget>
+#include <fnmatch.h>
 
+bool ZVUtility::isEmailID(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('@'));
+    if (parts.size() != 2)
+        return false;
+    const QStringList domain = parts[1].split(QLatin1Char('.'));
+    return domain.size() >= 2 && !domain[0].isEmpty();
+}
+
+bool ZVUtility::isValidEmailID(const QString &text)
+{
+    if (!isEmailID(text))
+        return false;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool allowed = (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '@'
+            || u == '-' || u == '.' || u == '_';
+        if (!allowed)
+            return false;
+    }
+    return true;
+}
+
+bool ZVUtility::isStringMatchesPattern(const QString &name, const QString &pattern)
+{
+    static_assert(FNM_CASEFOLD == 16, "the case-folding flag has the platform's value");
+    const QByteArray n = name.toUtf8();
+    const QByteArray p = pattern.toUtf8();
+    return fnmatch(p.constData(), n.constData(), FNM_CASEFOLD) == 0;
+}
+
+bool ZVUtility::isFrontWindow(QWidget *window)
+{
+    if (!window || !qobject_cast<QApplication *>(QCoreApplication::instance()))
+        return false;
+    const auto onScreen = [](const QWidget *w) {
+        return w->isWindow() && w->isVisible() && !w->isMinimized() && w->windowType() != Qt::ToolTip;
+    };
+    QWidget *front = QApplication::activeWindow();
+    if (!front || !onScreen(front)) {
+        front = nullptr;
+        int count = 0;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (onScreen(w)) {
+                front = w;
+                ++count;
+            }
+        }
+        if (count != 1)
+            return false;
+    }
+    return front == window;
+}
