@@ -13,3 +13,5 @@ QTextStream &out();
 
 // One declaration per subcommand, in the order of the table in main.cpp.
 int cmdVersion(const QStringList &args);
+// login-items list | add PATH [--hidden] | remove PATH | quit-agent
+int cmdLoginItems(const QStringList &args);

@@ -16,6 +16,7 @@ struct Subcommand {
 // One row per subcommand.
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
+    {"login-items", cmdLoginItems, "login-items list | add PATH [--hidden] | remove PATH | quit-agent"},
 };
 
 void printUsage(FILE *to)
