@@ -222,7 +222,7 @@ bool unflatten(QDataStream &in, AEDesc *result, int depth)
         for (quint32 i = 0; i < count; ++i) {
             quint32 key = 0;
             in >> key;
-            AEDesc item;
+            AEDesc item{typeNull, nullptr};
             const bool ok = in.status() == QDataStream::Ok && unflatten(in, &item, depth + 1);
             entries->append({key, item});
             if (!ok)

@@ -104,7 +104,9 @@ OSStatus SendEventToSystemEventsWithParameters(AEEventClass theClass, AEEventID 
         Size junkSize;
         const OSErr getErr = AEGetParamPtr(&localReply, keyErrorNumber, typeSInt16, &junkType,
                                            &replyErr, sizeof(replyErr), &junkSize);
-        if (getErr == noErr)
+        if (getErr == noErr && junkSize != Size(sizeof(replyErr)))
+            err = errAECoercionFail;
+        else if (getErr == noErr)
             err = replyErr;
         else if (getErr != errAEDescNotFound)
             err = getErr;
