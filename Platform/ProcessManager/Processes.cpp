@@ -53,8 +53,14 @@ QString ProcessRegistryFolder()
 {
     QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (base.isEmpty() || !base.startsWith(QLatin1Char('/'))) {
+        // A shared folder: only one of the user's own, not reachable through a link, will do.
         base = QStringLiteral("/tmp/zv-runtime-%1").arg(::getuid());
-        if (::mkdir(QFile::encodeName(base).constData(), 0700) != 0 && errno != EEXIST)
+        const QByteArray encodedBase = QFile::encodeName(base);
+        if (::mkdir(encodedBase.constData(), 0700) != 0 && errno != EEXIST)
+            return QString();
+        struct stat st;
+        if (::lstat(encodedBase.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()
+            || (st.st_mode & 0077) != 0)
             return QString();
     }
     const QString folder = base + QStringLiteral("/zv-processes");

@@ -126,11 +126,11 @@ OSStatus readAll(QList<Listed> *all)
             QString program = LoginItemStore::programOfExec(keys.value(QStringLiteral("Exec")));
             if (program.isEmpty())
                 continue;
-            if (!program.contains(QLatin1Char('/'))) {
-                const QString found = QStandardPaths::findExecutable(program);
-                if (!found.isEmpty())
-                    program = found;
-            }
+            if (!program.contains(QLatin1Char('/')))
+                program = QStandardPaths::findExecutable(program);
+            // Without an absolute path there is no file to name (nor one a URL could be made of).
+            if (!program.startsWith(QLatin1Char('/')))
+                continue;
             l.item.path = program;
         }
         all->append(l);

@@ -11,7 +11,8 @@
 //
 // Entries other programs put there (without X-SystemEvents-Path) are listed too, with the
 // program of their "Exec" line as path (a bare command name found on PATH becomes that
-// program's path) and no hidden flag; an entry without a program is skipped.
+// program's path) and no hidden flag; an entry without a program, or whose program is not an
+// absolute path and not found on PATH, names no file and is skipped.
 //
 // Order: the other programs' entries first, by file name, then this store's entries in the
 // order they were added, so a new item is always the last one.

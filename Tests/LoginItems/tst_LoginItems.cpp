@@ -232,6 +232,10 @@ private slots:
         QTest::newRow("foreign, bare command found on PATH")
             << QByteArray("[Desktop Entry]\nExec=sh -c true\n")
             << QFileInfo(QStandardPaths::findExecutable(QStringLiteral("sh"))).canonicalFilePath();
+        QTest::newRow("foreign, bare command not on PATH")
+            << QByteArray("[Desktop Entry]\nExec=no-such-command-zv --x\n") << QString();
+        QTest::newRow("foreign, relative path")
+            << QByteArray("[Desktop Entry]\nExec=bin/tool\n") << QString();
         QTest::newRow("foreign, Exec in another group only")
             << QByteArray("[Desktop Entry]\nName=x\n[Desktop Action y]\nExec=/bin/y\n") << QString();
         QTest::newRow("foreign, Hidden=true means deleted")
