@@ -1,6 +1,7 @@
 // The login-item layer and registry against the real System Events agent, with the user's
 // configuration and runtime folders in a temp folder.
 #include "AEObjects.h"
+#include "LaunchServices.h"
 #include "AppleEvents.h"
 #include "LQLoginItemRegistry.h"
 #include "LoginItemStore.h"
@@ -9,7 +10,9 @@
 #include "TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSemaphore>
 #include <QStandardPaths>
 #include <QTest>
@@ -194,6 +197,52 @@ private slots:
         QVERIFY(agentPid() != 0);
         QVERIFY(agentPid() != first);
         QCOMPARE(listedPaths(), (QStringList{QStringLiteral("/opt/other/run"), path}));
+    }
+
+    // A crashed agent leaves its socket behind: it does not count as running, and the next
+    // call starts a new agent.
+    void leftoverSocketOfCrashedAgent()
+    {
+        QProcess gone;
+        gone.start(QStringLiteral("/bin/true"));
+        QVERIFY(gone.waitForFinished());
+        const qint64 deadPid = gone.processId() ? gone.processId() : 999999;
+        const QString leftover = ProcessRegistrySocketPath(pid_t(deadPid), FOUR_CHAR_CODE("sevs"));
+        QVERIFY(TestSupport::writeFile(leftover, QByteArray()));
+        QCOMPARE(agentPid(), UInt32(0));
+        QCOMPARE(listedPaths(), QStringList());
+        QVERIFY(agentPid() != 0);
+        QVERIFY(agentPid() != UInt32(deadPid));
+        QFile::remove(leftover);
+    }
+
+    // Launch Services finds the agent beside the running program, returns the running one
+    // instead of starting another, and refuses what it cannot start.
+    void launchServices()
+    {
+        FSRef app;
+        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("sevs"), nullptr, nullptr, &app, nullptr), OSStatus(noErr));
+        QCOMPARE(QFileInfo(QFile::decodeName(app.path)).absolutePath(),
+                 QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath());
+        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("zzzz"), nullptr, nullptr, &app, nullptr),
+                 OSStatus(kLSApplicationNotFoundErr));
+
+        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("sevs"), nullptr, nullptr, &app, nullptr), OSStatus(noErr));
+        LSApplicationParameters params{0, kLSLaunchDefaults, &app, nullptr, nullptr, nullptr, nullptr};
+        ProcessSerialNumber first{0, 0}, second{0, 0};
+        QCOMPARE(LSOpenApplication(&params, &first), OSStatus(noErr));
+        QCOMPARE(first.lowLongOfPSN, agentPid());
+        QCOMPARE(LSOpenApplication(&params, &second), OSStatus(noErr));
+        QCOMPARE(second.lowLongOfPSN, first.lowLongOfPSN);
+
+        params.version = 1;
+        QCOMPARE(LSOpenApplication(&params, &second), OSStatus(paramErr));
+        const QString plain = makeFile(QStringLiteral("not-a-program"));
+        FSRef plainRef;
+        QCOMPARE(FSPathMakeRef(reinterpret_cast<const UInt8 *>(QFile::encodeName(plain).constData()), &plainRef, nullptr),
+                 OSStatus(noErr));
+        LSApplicationParameters plainParams{0, kLSLaunchDefaults, &plainRef, nullptr, nullptr, nullptr, nullptr};
+        QCOMPARE(LSOpenApplication(&plainParams, &second), OSStatus(kLSNoExecutableErr));
     }
 
     // A login item whose file is gone is still listed, from its path text.

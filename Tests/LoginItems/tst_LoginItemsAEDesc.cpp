@@ -130,25 +130,25 @@ private slots:
 
     void objectSpecifier()
     {
-        AEDesc container{typeNull, nullptr}, index{typeNull, nullptr}, spec{typeNull, nullptr};
+        AEDesc container{typeNull, nullptr}, index{typeNull, nullptr}, specifier{typeNull, nullptr};
         const SInt32 position = 3;
         AECreateDesc(typeSInt32, &position, sizeof(position), &index);
-        QCOMPARE(CreateObjSpecifier(FOUR_CHAR_CODE("logi"), &container, formAbsolutePosition, &index, true, &spec),
+        QCOMPARE(CreateObjSpecifier(FOUR_CHAR_CODE("logi"), &container, formAbsolutePosition, &index, true, &specifier),
                  OSErr(noErr));
         QCOMPARE(index.descriptorType, DescType(typeNull)); // disposed as asked
-        QCOMPARE(spec.descriptorType, DescType(typeObjectSpecifier));
+        QCOMPARE(specifier.descriptorType, DescType(typeObjectSpecifier));
         DescType want = 0, form = 0;
         SInt32 seld = 0;
         AEDesc from{typeNull, nullptr};
-        QCOMPARE(AEGetParamPtr(&spec, keyAEDesiredClass, typeType, nullptr, &want, 4, nullptr), OSErr(noErr));
-        QCOMPARE(AEGetParamPtr(&spec, keyAEKeyForm, typeEnumerated, nullptr, &form, 4, nullptr), OSErr(noErr));
-        QCOMPARE(AEGetParamPtr(&spec, keyAEKeyData, typeSInt32, nullptr, &seld, 4, nullptr), OSErr(noErr));
-        QCOMPARE(AEGetParamDesc(&spec, keyAEContainer, typeWildCard, &from), OSErr(noErr));
+        QCOMPARE(AEGetParamPtr(&specifier, keyAEDesiredClass, typeType, nullptr, &want, 4, nullptr), OSErr(noErr));
+        QCOMPARE(AEGetParamPtr(&specifier, keyAEKeyForm, typeEnumerated, nullptr, &form, 4, nullptr), OSErr(noErr));
+        QCOMPARE(AEGetParamPtr(&specifier, keyAEKeyData, typeSInt32, nullptr, &seld, 4, nullptr), OSErr(noErr));
+        QCOMPARE(AEGetParamDesc(&specifier, keyAEContainer, typeWildCard, &from), OSErr(noErr));
         QCOMPARE(want, DescType(FOUR_CHAR_CODE("logi")));
         QCOMPARE(form, DescType(formAbsolutePosition));
         QCOMPARE(seld, position);
         QCOMPARE(from.descriptorType, DescType(typeNull));
-        AEDisposeDesc(&spec);
+        AEDisposeDesc(&specifier);
     }
 
     // What goes over the socket comes back the same; damaged bytes never crash and give
