@@ -479,8 +479,10 @@ private slots:
         ::kill(pid_t(pid), SIGCONT);
         QCOMPARE(err, OSStatus(errAETimeout));
         QVERIFY(items == nullptr);
-        // Resumed, it answers again.
+        // Resumed, the same agent answers again (the late reply to the abandoned call did
+        // not end it).
         QCOMPARE(listedPaths(), QStringList{path});
+        QCOMPARE(agentPid(), pid);
     }
 
     // An 'errn' in the reply decides the result; one that cannot be read as a 16-bit
