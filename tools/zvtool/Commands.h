@@ -24,3 +24,5 @@ int cmdEmail(const QStringList &args);
 int cmdMatch(const QStringList &args);
 // Server listings as file entries (Listings.cpp).
 int cmdListing(const QStringList &args);
+// login-items list | add PATH [--hidden] | remove PATH | quit-agent
+int cmdLoginItems(const QStringList &args);

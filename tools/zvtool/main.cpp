@@ -22,6 +22,7 @@ const Subcommand kSubcommands[] = {
     {"email", cmdEmail, "email [--strict] [--] TEXT..."},
     {"match", cmdMatch, "match PATTERN [--] NAME..."},
     {"listing", cmdListing, "listing records FILE | listing bracketed FOLDER FILE | listing columns FOLDER PLIST"},
+    {"login-items", cmdLoginItems, "login-items list | add PATH [--hidden] | remove PATH | quit-agent"},
 };
 
 void printUsage(FILE *to)
