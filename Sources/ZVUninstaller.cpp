@@ -2,9 +2,13 @@
 
 #include "LQLoginItemRegistry.h"
 #include "NSAlertPanel.h"
+#include "NSAppleScript.h"
 #include "NSArray_Extensions.h"
 #include "NSBundle.h"
 #include "NSPathUtilities.h"
+#include "NSStringFormat.h"
+#include "NSWorkspace+ZVXExtension.h"
+#include "NSWorkspace.h"
 #include "NSProgressIndicator.h"
 #include "PropertyList.h"
 #include "TavrinScheduleItem.h"
@@ -25,15 +29,8 @@ namespace {
 
 QString L(const char *key) { return ZVLocalizedString(QString::fromLatin1(key), QString()); }
 
-// A user path format with its one "%@" replaced by the user's short login name.
-QString userPath(const char *key)
-{
-    QString format = L(key);
-    const qsizetype at = format.indexOf(QStringLiteral("%@"));
-    if (at >= 0)
-        format.replace(at, 2, NSUserName());
-    return stringWithFormatWithoutArguments(format);
-}
+// A user path format with its "%@" replaced by the user's short login name.
+QString userPath(const char *key) { return NSStringFormat::stringWithFormat(L(key), {NSUserName()}); }
 
 // Brand texts: index 0 Tavrin, 1 Pelloma.
 struct BrandTexts {
@@ -144,7 +141,7 @@ void ZVUninstaller::nextScreen(QObject *sender)
     Q_UNUSED(sender);
     switch (tabView->currentIndex()) {
     case 0: {
-        const QString message = stringWithFormatWithoutArguments(ZVLocalizedString(kAlertMessageKey, QString()));
+        const QString message = NSStringFormat::stringWithFormat(ZVLocalizedString(kAlertMessageKey, QString()));
         const int answer = NSRunAlertPanel(L("ApplicationName"), message, L("No"), L("Yes"), QString(),
                                            nextButton->window());
         if (answer == NSAlertAlternateReturn)
@@ -281,7 +278,7 @@ void ZVUninstaller::executeUninstallerScript()
         increamentProgress();
         remove(stringByStandardizingPath(userPath("LoginInfo")));
         increamentProgress();
-        remove(stringByStandardizingPath(stringWithFormatWithoutArguments(L("ApplicationStatusPath"))));
+        remove(stringByStandardizingPath(NSStringFormat::stringWithFormat(L("ApplicationStatusPath"))));
         increamentProgress();
 
         stop(QStringLiteral("DaemonExecName"));
@@ -330,20 +327,20 @@ void ZVUninstaller::resetInProgressSchedulesState()
 
 void ZVUninstaller::killInteractiveBackupRsyncExcutables()
 {
-    // The workspace extension's unprivileged stop is not part of the uninstall; until it is
-    // in place the executors are stopped through the privileged path.
-    ZVAuthentication::sharedInstance()->killProcess(L("ExecuterName"));
-    ZVAuthentication::sharedInstance()->killProcess(L("STunnelName"));
+    ZVXExtension::killAllProcessesWithName(NSWorkspace::sharedWorkspace(), L("ExecuterName"));
+    ZVXExtension::killAllProcessesWithName(NSWorkspace::sharedWorkspace(), L("STunnelName"));
 }
 
 void ZVUninstaller::killScheduleBackupRsyncExcutables()
 {
-    ZVAuthentication::sharedInstance()->killProcess(L("SchedulerExecuterName"));
-    ZVAuthentication::sharedInstance()->killProcess(L("SchedulerSTunnelName"));
+    ZVXExtension::killAllProcessesWithName(NSWorkspace::sharedWorkspace(), L("SchedulerExecuterName"));
+    ZVXExtension::killAllProcessesWithName(NSWorkspace::sharedWorkspace(), L("SchedulerSTunnelName"));
 }
 
 bool ZVUninstaller::executeAppleScriptCommand(const QString &source)
 {
-    Q_UNUSED(source);
-    return false;
+    // The error description is not used; only whether the run gave a result.
+    QVariantMap error;
+    const auto script = NSAppleScript::initWithSource(source);
+    return script && script->executeAndReturnError(&error).has_value();
 }

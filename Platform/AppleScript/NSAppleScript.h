@@ -29,6 +29,12 @@ public:
     static std::unique_ptr<NSAppleScript> initWithContentsOfURL(const QUrl &url,
                                                                 QVariantMap *errorInfo);
 
+    // A script made from its source text.
+    static std::unique_ptr<NSAppleScript> initWithSource(const QString &source)
+    {
+        return std::unique_ptr<NSAppleScript>(new NSAppleScript(source.toUtf8()));
+    }
+
     // Runs the script: its result, or none with *ERRORINFO (when not null) set. On Linux
     // always none, with NSAppleScriptErrorNumber errOSACantOpenComponent.
     std::optional<QVariant> executeAndReturnError(QVariantMap *errorInfo);

@@ -65,17 +65,3 @@ QString stringByStandardizingPath(const QString &path)
     return joined.isEmpty() ? QStringLiteral(".") : joined;
 }
 
-QString stringWithFormatWithoutArguments(const QString &format)
-{
-    QString result;
-    result.reserve(format.size());
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        if (format.at(i) == QLatin1Char('%') && i + 1 < format.size() && format.at(i + 1) == QLatin1Char('%')) {
-            result.append(QLatin1Char('%'));
-            ++i;
-        } else {
-            result.append(format.at(i));
-        }
-    }
-    return result;
-}

@@ -21,6 +21,3 @@ QString stringByExpandingTildeInPath(const QString &path);
 // A relative path keeps its ".." components.
 QString stringByStandardizingPath(const QString &path);
 
-// A format used with no arguments: "%%" becomes "%"; a conversion that would need an argument
-// is kept as written (there is nothing to put in its place).
-QString stringWithFormatWithoutArguments(const QString &format);
