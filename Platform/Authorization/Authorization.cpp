@@ -257,7 +257,9 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     int ends[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return errAuthorizationInternal;
-    const pid_t pid = AuthorizationProcess::spawn(argv.data(), environ, ends[1], ends[1], -1);
+    // The tool's error output goes into the stream too: the caller reads or discards it, and
+    // nothing of the tool's reaches the terminal the uninstaller was started from.
+    const pid_t pid = AuthorizationProcess::spawn(argv.data(), environ, ends[1], ends[1], ends[1]);
     close(ends[1]);
     if (pid < 0) {
         close(ends[0]);
