@@ -49,7 +49,7 @@ QByteArray fixedOffsetTZif(int offsetSeconds, const QByteArray &abbreviation, co
 // The offset of a Qt fixed-offset zone ("UTC", "UTC+02:00"), or none for a named zone.
 std::optional<int> fixedOffsetOf(const QTimeZone &zone)
 {
-    static const QRegularExpression form(QStringLiteral("^UTC(?:([+-])(\\d{2}):(\\d{2})(?::(\\d{2}))?)?$"));
+    static const QRegularExpression form(QStringLiteral("^UTC(?:[+-]\\d{2}(?::\\d{2}(?::\\d{2})?)?)?$"));
     const QRegularExpressionMatch m = form.match(QString::fromUtf8(zone.id()));
     if (!m.hasMatch())
         return std::nullopt;

@@ -13,3 +13,5 @@ QTextStream &out();
 
 // One declaration per subcommand, in the order of the table in main.cpp.
 int cmdVersion(const QStringList &args);
+// zvtool schedules show|reset FILE [--key KEY] (Schedules.cpp).
+int cmdSchedules(const QStringList &args);

@@ -16,6 +16,7 @@ struct Subcommand {
 // One row per subcommand.
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
+    {"schedules", cmdSchedules, "schedules show|reset FILE [--key KEY]"},
 };
 
 void printUsage(FILE *to)
