@@ -23,13 +23,15 @@ QHash<QString, NSKeyedUnarchiver::ClassFactory> &registry()
     return classes;
 }
 
+// Through the pointer and its length: plist_get_string_val asserts (aborts) on a string with
+// a NUL inside, which a damaged file can hold.
 QString stringOf(plist_t node)
 {
-    char *s = nullptr;
-    plist_get_string_val(node, &s);
-    QString result = QString::fromUtf8(s ? s : "");
-    free(s);
-    return result;
+    uint64_t length = 0;
+    const char *s = plist_get_string_ptr(node, &length);
+    if (!s || length > uint64_t(std::numeric_limits<qsizetype>::max() / 2))
+        return QString(QLatin1String(""));
+    return QString::fromUtf8(s, qsizetype(length));
 }
 
 bool isType(plist_t node, plist_type type) { return node && plist_get_node_type(node) == type; }

@@ -404,7 +404,8 @@ private slots:
     {
         QTest::addColumn<QString>("variant");
         for (const char *v : {"unknown-class", "cycle", "uid-out-of-range", "no-top", "no-objects", "root-not-list",
-                              "wrong-kind-int", "wrong-kind-text", "wrong-kind-days", "bad-archiver"})
+                              "wrong-kind-int", "wrong-kind-text", "wrong-kind-days", "bad-archiver",
+                              "nul-in-class-name"})
             QTest::newRow(v) << QString::fromLatin1(v);
     }
     void damagedArchivesReadAsNone()
@@ -414,6 +415,20 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("s.plist"));
         QVERIFY(makeAppleSchedules(path, variant));
         QCOMPARE(MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules")), std::nullopt);
+    }
+
+    // A UTF-16 text with a NUL inside: the property-list library aborts when asked for such a
+    // text the usual way (plist_get_string_val), found by the robustness run.
+    void textWithNulCharacter()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.plist"));
+        QVERIFY(makeAppleSchedules(path, QStringLiteral("nul-in-text")));
+        const auto list = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
+        QVERIFY(list && list->size() == 4);
+        const auto z = std::dynamic_pointer_cast<ZVScheduleItem>(objectFromVariant(list->at(0)));
+        QVERIFY(z);
+        QCOMPARE(z->username(), QString::fromUtf8("\xc3\xa4\0nn", 5));
     }
 
     void foreignAndBrokenFilesReadAsNone_data()
