@@ -5,8 +5,10 @@
 // $class, the UID of {$classname, $classes}.
 //
 // Values that encodeObjectForKey takes (QVariant) and their archived form:
-//   null QVariant, null NSObjectPtr        -> UID 0 ("$null")
-//   QString                                -> string (NSString)
+//   null QVariant, null NSObjectPtr,
+//   null QString (an absent text)          -> UID 0 ("$null")
+//   QString                                -> string (NSString), archived once per distinct
+//                                             text; up to its first NUL character, if any
 //   bool / integers / double               -> boolean / integer / real (NSNumber)
 //   QByteArray                             -> data (NSData)
 //   QVariantList, QStringList              -> NSMutableArray {NS.objects}

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QSaveFile>
 #include <new>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace MyExtensions {
@@ -49,14 +50,14 @@ std::optional<QVariantList> initWithContentsOfArchivedFileWithKey(const QString 
         const QByteArray data = file.readAll();
         if (file.error() != QFileDevice::NoError)
             return std::nullopt;
+        // Read once, uncached: the pages need not stay in the cache.
+        ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_DONTNEED);
         file.close();
 
         NSKeyedUnarchiver unarchiver(data);
         const QVariant root = unarchiver.decodeObjectForKey(key);
-        const bool failed = unarchiver.failed();
-        if (!failed)
-            unarchiver.finishDecoding();
-        if (failed)
+        unarchiver.finishDecoding();
+        if (unarchiver.failed())
             return std::nullopt;
         if (!root.isValid())
             return QVariantList();
