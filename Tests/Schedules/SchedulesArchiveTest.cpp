@@ -69,6 +69,7 @@ NSObjectPtr readKeys(NSKeyedUnarchiver &coder)
         object->values.insert(QLatin1String(key), coder.decodeObjectForKey(QLatin1String(key)));
     return object;
 }
+const char kZV[] = "ZVScheduleItem", kTavrin[] = "TavrinScheduleItem", kScheduleTime[] = "scheduleTime";
 const char kTestDummy[] = "TestDummy", kFormatter[] = "NSDateIntervalFormatter", kCalendar[] = "NSCalendar";
 const char kArrayOfInts[] = "arrayOfInts", kArrayOfStrings[] = "arrayOfStrings", kDictionary[] = "dictionary",
            kSet[] = "set", kTimeZone[] = "NS.timeZone", kCalendarKey[] = "NS.calendar",
@@ -398,6 +399,36 @@ private slots:
         QCOMPARE(first.value("isApplication"), QVariant(false));
         QCOMPARE(first.value("startDate").toDateTime().toMSecsSinceEpoch(),
                  qint64(std::floor((680457815.615284 + 978307200) * 1000)));
+    }
+
+    // Dates in a Mac-laid-out schedule file, as the unarchiver gives them (before a record
+    // turns them into their text form): the instant and the zone.
+    void macDatesKeepInstantAndZone()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.plist"));
+        QVERIFY(makeAppleSchedules(path));
+        NSKeyedUnarchiver::setClassForClassName(QLatin1String(kZV), &readKeys<kZV, kScheduleTime>);
+        NSKeyedUnarchiver::setClassForClassName(QLatin1String(kTavrin), &readKeys<kTavrin, kScheduleTime>);
+        bool failed = true;
+        const QVariantList records = decodeRoot(TestSupport::readFile(path), QStringLiteral("Schedules"), &failed).toList();
+        NSKeyedUnarchiver::setClassForClassName(QLatin1String(kZV),
+            [](NSKeyedUnarchiver &c) -> NSObjectPtr { return ZVScheduleItem::initWithCoder(c); });
+        NSKeyedUnarchiver::setClassForClassName(QLatin1String(kTavrin),
+            [](NSKeyedUnarchiver &c) -> NSObjectPtr { return TavrinScheduleItem::initWithCoder(c); });
+        QVERIFY(!failed);
+        QCOMPARE(records.size(), 4);
+        auto time = [&](int i) {
+            return std::dynamic_pointer_cast<Keys>(objectFromVariant(records.at(i)))->values.value(kScheduleTime);
+        };
+        const NSCalendarDate berlin = time(0).value<NSCalendarDate>();
+        QCOMPARE(berlin.timeIntervalSinceReferenceDate(), 1304323200.75 - 978307200);
+        QCOMPARE(berlin.timeZone().id(), QByteArray("Europe/Berlin"));
+        QCOMPARE(time(1).value<NSCalendarDate>().timeZone().id(), QByteArray("America/New_York"));
+        QCOMPARE(time(2).toDateTime(), QDateTime(QDate(2039, 5, 12), QTime(20, 5, 12), QTimeZone::utc()));
+        const NSCalendarDate fixed = time(3).value<NSCalendarDate>();
+        QCOMPARE(fixed.timeZone().offsetFromUtc(fixed.dateTime()), 19800);
+        QCOMPARE(fixed.calendarFormat(), NSCalendarDate::defaultCalendarFormat());
     }
 
     void damagedArchivesReadAsNone_data()
