@@ -552,6 +552,34 @@ private slots:
                  std::optional<QVariantList>(QVariantList()));
     }
 
+    // A list far longer than an installation has: every record comes back, in order (a reader
+    // that walked lists by position would take minutes here). Prints the times taken.
+    void longListRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("s.plist"));
+        const int count = 3000;
+        QVariantList list;
+        for (int i = 0; i < count; ++i) {
+            auto t = std::make_shared<TavrinScheduleItem>();
+            t->setUsername(QStringLiteral("user%1").arg(i));
+            t->setSelectedDaysForSchedule(std::make_shared<QVariantList>(QVariantList{i % 7, 1}));
+            list.append(obj(t));
+        }
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(MyExtensions::writeToArchivedFileWithKey(list, path, QStringLiteral("Schedules")));
+        const qint64 written = timer.restart();
+        const auto back = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
+        qInfo("%d records: written in %lld ms, read in %lld ms, %lld bytes", count, written, timer.elapsed(),
+              QFileInfo(path).size());
+        QVERIFY(back);
+        QCOMPARE(back->size(), count);
+        QCOMPARE(record<TavrinScheduleItem>(back->at(count - 1))->username(), QStringLiteral("user%1").arg(count - 1));
+        QCOMPARE(*record<TavrinScheduleItem>(back->at(count - 1))->selectedDaysForSchedule(),
+                 (QVariantList{qint64((count - 1) % 7), qint64(1)}));
+    }
+
     // ---- files laid out by the Mac ----
 
     void macLaidOutScheduleFile_data()
