@@ -32,7 +32,7 @@ private slots:
         QTest::addColumn<QVariantList>("list");
         QTest::addColumn<QVariantList>("after");
         QTest::addColumn<int>("removed");
-        QTest::newRow("spec") << texts({"a", "", "b", ""}) << texts({"a", "b"}) << 2;
+        QTest::newRow("two empty texts") << texts({"a", "", "b", ""}) << texts({"a", "b"}) << 2;
         QTest::newRow("empty list") << QVariantList() << QVariantList() << 0;
         QTest::newRow("absent text, and other kinds stay")
             << QVariantList{QString(), 0, QStringLiteral(" "), QVariantList{}, QStringLiteral("")}
@@ -86,10 +86,10 @@ private slots:
         QTest::addColumn<QStringList>("list");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("found"); // null: none
-        const QStringList spec{"/Users/ann/Documents/a.txt", "/Volumes/X/b"};
-        QTest::newRow("through an ancestor") << spec << "/Users/ann/Music/c" << "/Users/ann/Documents/a.txt";
-        QTest::newRow("through the root") << spec << "/Library/x" << "/Users/ann/Documents/a.txt";
-        QTest::newRow("the path itself") << spec << "/Volumes/X" << "/Volumes/X/b";
+        const QStringList paths{"/Users/ann/Documents/a.txt", "/Volumes/X/b"};
+        QTest::newRow("through an ancestor") << paths << "/Users/ann/Music/c" << "/Users/ann/Documents/a.txt";
+        QTest::newRow("through the root") << paths << "/Library/x" << "/Users/ann/Documents/a.txt";
+        QTest::newRow("the path itself") << paths << "/Volumes/X" << "/Volumes/X/b";
         QTest::newRow("textual") << QStringList{"/Users/anna/x"} << "/Users/ann" << "/Users/anna/x";
         QTest::newRow("relative list, absolute path") << QStringList{"a/b", "c"} << "/a/b" << QString();
         QTest::newRow("relative path") << QStringList{"q", "a/bx"} << "a/b/c" << "a/bx";
