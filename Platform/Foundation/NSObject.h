@@ -6,14 +6,23 @@
 
 #include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <memory>
+
+class NSKeyedArchiver;
 
 class NSObject {
 public:
     virtual ~NSObject() = default;
     // The class name under which the object is archived.
     virtual QString className() const = 0;
+    // The names of the classes that className() derives from, nearest first, as a keyed
+    // archive lists them after the class's own name ($classes).
+    virtual QStringList superclassNames() const { return {QStringLiteral("NSObject")}; }
+    // Keyed coding: writes the object's content into the archiver (NSKeyedArchiver.h). A class
+    // that is read back registers its initWithCoder with NSKeyedUnarchiver::setClassForClassName.
+    virtual void encodeWithCoder(NSKeyedArchiver &coder) const { Q_UNUSED(coder); }
 };
 
 using NSObjectPtr = std::shared_ptr<NSObject>;

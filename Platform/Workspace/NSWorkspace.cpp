@@ -54,7 +54,90 @@ QVariantList NSWorkspace::launchedApplications() const
 // Removable media
 // ======================================================================================
 
-QStringList NSWorkspace::mountedRemovableMedia() const { return {}; }
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+
+QString removableSysBlockPath;
+QString removableMountInfoPath;
+
+QByteArray removableReadSmallFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.read(4096).trimmed() : QByteArray();
+}
+
+// mountinfo escapes blanks, tabs, newlines and backslashes in paths as \ooo (octal).
+QString removableUnescapeMountPath(const QByteArray &field)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field.at(i) == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok && code < 256) {
+                out.append(char(code));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(field.at(i));
+    }
+    return QString::fromUtf8(out);
+}
+
+} // namespace
+
+void NSWorkspace::setRemovableMediaSources(const QString &sysBlockPath, const QString &mountInfoPath)
+{
+    removableSysBlockPath = sysBlockPath;
+    removableMountInfoPath = mountInfoPath;
+}
+
+QStringList NSWorkspace::mountedRemovableMedia() const
+{
+    const QString sysBlock = removableSysBlockPath.isNull() ? QStringLiteral("/sys/block") : removableSysBlockPath;
+    const QString mountInfo = removableMountInfoPath.isNull() ? QStringLiteral("/proc/self/mountinfo")
+                                                              : removableMountInfoPath;
+    // "major:minor" of every removable disk and of its partitions (subfolders with a "partition" file).
+    QSet<QByteArray> devices;
+    const QDir blocks(sysBlock);
+    for (const QString &disk : blocks.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+        const QDir diskDir(blocks.filePath(disk));
+        if (removableReadSmallFile(diskDir.filePath(QStringLiteral("removable"))) != "1")
+            continue;
+        const QByteArray number = removableReadSmallFile(diskDir.filePath(QStringLiteral("dev")));
+        if (!number.isEmpty())
+            devices.insert(number);
+        for (const QString &part : diskDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+            const QDir partDir(diskDir.filePath(part));
+            if (!QFileInfo::exists(partDir.filePath(QStringLiteral("partition"))))
+                continue;
+            const QByteArray partNumber = removableReadSmallFile(partDir.filePath(QStringLiteral("dev")));
+            if (!partNumber.isEmpty())
+                devices.insert(partNumber);
+        }
+    }
+    QStringList mountPoints;
+    if (devices.isEmpty())
+        return mountPoints;
+    QFile file(mountInfo);
+    if (!file.open(QIODevice::ReadOnly))
+        return mountPoints;
+    // Fields: id, parent id, major:minor, root, mount point, ...
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 5 && devices.contains(fields.at(2))) {
+            const QString point = removableUnescapeMountPath(fields.at(4));
+            if (!mountPoints.contains(point))
+                mountPoints.append(point);
+        }
+    }
+    return mountPoints;
+}
 
 
 

@@ -19,8 +19,14 @@ public:
     // its executable's path when this process may read it (omitted otherwise).
     QVariantList launchedApplications() const;
 
-    // The mount-point paths of the mounted removable media, in the kernel's mount order.
+    // The mount-point paths of the mounted removable media, in the kernel's mount order: the
+    // mounts (/proc/self/mountinfo) of every block device that the kernel marks removable
+    // (/sys/block/<disk>/removable is 1) and of that device's partitions. A device mounted at
+    // several places gives each of them. Empty when nothing can be read.
     QStringList mountedRemovableMedia() const;
+    // For tests: read the kernel's view from SYSBLOCKPATH (laid out as /sys/block) and
+    // MOUNTINFOPATH (as /proc/self/mountinfo) instead; null strings restore the real ones.
+    static void setRemovableMediaSources(const QString &sysBlockPath, const QString &mountInfoPath);
 
     // Whether the folder at PATH is shown to the user as one item (a package).
     bool isFilePackageAtPath(const QString &path) const;

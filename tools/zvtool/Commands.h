@@ -26,3 +26,5 @@ int cmdMatch(const QStringList &args);
 int cmdListing(const QStringList &args);
 // login-items list | add PATH [--hidden] | remove PATH | quit-agent
 int cmdLoginItems(const QStringList &args);
+// zvtool schedules show|reset FILE [--key KEY] (Schedules.cpp).
+int cmdSchedules(const QStringList &args);

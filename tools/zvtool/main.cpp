@@ -23,6 +23,7 @@ const Subcommand kSubcommands[] = {
     {"match", cmdMatch, "match PATTERN [--] NAME..."},
     {"listing", cmdListing, "listing records FILE | listing bracketed FOLDER FILE | listing columns FOLDER PLIST"},
     {"login-items", cmdLoginItems, "login-items list | add PATH [--hidden] | remove PATH | quit-agent"},
+    {"schedules", cmdSchedules, "schedules show|reset FILE [--key KEY]"},
 };
 
 void printUsage(FILE *to)

@@ -1,0 +1,95 @@
+// Reads a keyed archive written by NSKeyedArchiver here or by the Mac's Foundation (binary or
+// XML property list; in XML a UID is the dictionary {CF$UID: n}).
+//
+// Archived forms and the QVariant that decodeObjectForKey gives for them:
+//   UID 0 ("$null"), NSNull                -> null QVariant
+//   string, NSString/NSMutableString       -> QString
+//   integer / real / boolean               -> qint64 / double / bool
+//   data, NSData/NSMutableData {NS.data}   -> QByteArray
+//   NSArray, NSMutableArray, NSSet, NSMutableSet, NSOrderedSet, NSMutableOrderedSet
+//                                          -> QVariantList
+//   NSDictionary, NSMutableDictionary      -> QVariantMap (keys must be strings)
+//   NSDate {NS.time}                       -> QDateTime (UTC, to the millisecond)
+//   NSTimeZone {NS.name, NS.data}          -> QTimeZone
+//   NSCalendarDate {NS.time, NS.timezone, NS.format}
+//                                          -> NSCalendarDate
+//   a class registered with setClassForClassName
+//                                          -> NSObjectPtr made by its initWithCoder
+// One UID decoded twice gives the same object (the same NSObjectPtr).
+//
+// Failure: anything that breaks the layout makes the whole decoding fail: bytes that are no
+// property list, a root without $objects or $top, an $archiver other than "NSKeyedArchiver", a
+// UID outside $objects, an object that contains itself (a cycle), nesting deeper than 256
+// levels, a class name that is neither built in nor registered, a value of the wrong kind
+// for its key (a string where decodeIntForKey expects a number, an integer beyond 32 bits, a
+// NS.objects that is no array...). From then on failed() is true and every decode answers
+// nil, 0 or false; nothing is thrown. Callers check failed() after decoding.
+#pragma once
+
+#include "NSObject.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QVariant>
+#include <vector>
+
+#include <plist/plist.h>
+
+class NSKeyedUnarchiver {
+public:
+    // The initWithCoder of a registered class: reads the object's keys from CODER (the
+    // object's dictionary is current) and returns the new object, or null to make the
+    // decoding fail.
+    using ClassFactory = NSObjectPtr (*)(NSKeyedUnarchiver &coder);
+
+    // Makes objects archived under CLASSNAME decodable, made by FACTORY. Registering a name
+    // again replaces the factory. Thread-safe.
+    static void setClassForClassName(const QString &className, ClassFactory factory);
+    static ClassFactory classForClassName(const QString &className);
+
+    // initForReadingWithData: parses DATA; when it is no keyed archive, failed() is true at once.
+    explicit NSKeyedUnarchiver(const QByteArray &data);
+    ~NSKeyedUnarchiver();
+    NSKeyedUnarchiver(const NSKeyedUnarchiver &) = delete;
+    NSKeyedUnarchiver &operator=(const NSKeyedUnarchiver &) = delete;
+
+    // Each reads KEY of the object being decoded (at the top level, of $top).
+    bool containsValueForKey(const QString &key) const;
+    // Nil (a null QVariant) for a missing key or UID 0.
+    QVariant decodeObjectForKey(const QString &key);
+    // 0 / false / 0.0 for a missing key. Integers, reals (cut toward zero) and booleans are
+    // numbers; an integer outside the 32-bit range is a failure for decodeIntForKey.
+    qint32 decodeIntForKey(const QString &key);
+    qint64 decodeInt64ForKey(const QString &key);
+    bool decodeBoolForKey(const QString &key);
+    double decodeDoubleForKey(const QString &key);
+
+    // Ends the decoding; decoding afterwards is a programming error.
+    void finishDecoding();
+
+    bool failed() const { return m_failed; }
+    // For initWithCoder: the archive holds something that this class cannot take.
+    void failWithError() { m_failed = true; }
+
+private:
+    plist_t valueForKey(const QString &key) const;
+    // The $objects index of a UID node (or {CF$UID: n} dictionary); none when NODE is no UID.
+    std::optional<uint64_t> uidOf(plist_t node) const;
+    QVariant decodeUid(uint64_t uid);
+    QVariant decodeInstance(plist_t dict);
+    QVariant decodeBuiltIn(const QString &className, bool *known);
+    QVariant decodeArray(plist_t dict);
+    QVariant decodeDictionary(plist_t dict);
+    QVariant fail() { m_failed = true; return QVariant(); }
+
+    plist_t m_root = nullptr;
+    plist_t m_top = nullptr;
+    std::vector<plist_t> m_objects;
+    std::vector<plist_t> m_stack;      // dictionaries being decoded; m_top at the bottom
+    std::vector<char> m_state;         // per UID: 0 not seen, 1 being decoded, 2 decoded
+    QHash<uint64_t, QVariant> m_decoded;
+    int m_depth = 0;
+    bool m_failed = false;
+    bool m_finished = false;
+};
