@@ -14,6 +14,62 @@ constexpr int kMaxDepth = 512;
 // Property-list dates count seconds from 2001-01-01 00:00:00 UTC.
 constexpr qint64 kAppleEpochOffset = 978307200;
 
+// libplist aborts the process when it hands out a text that holds a NUL character (its
+// length then disagrees with the C string's). A binary property list stores each text as an
+// object of its object table: one that holds a NUL makes the data unreadable here instead.
+// Malformed tables are left for libplist to refuse.
+bool binaryHasTextWithNul(const QByteArray &data)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
+    const quint64 size = quint64(data.size());
+    if (size < 8 + 32)
+        return false;
+    const unsigned char *trailer = bytes + size - 32;
+    const unsigned offsetSize = trailer[6];
+    auto readBE = [&](quint64 at, unsigned width, quint64 *out) {
+        if (width == 0 || width > 8 || at > size || width > size - at)
+            return false;
+        quint64 v = 0;
+        for (unsigned i = 0; i < width; ++i)
+            v = (v << 8) | bytes[at + i];
+        *out = v;
+        return true;
+    };
+    quint64 objectCount = 0, tableOffset = 0;
+    if (!readBE(size - 32 + 8, 8, &objectCount) || !readBE(size - 32 + 24, 8, &tableOffset))
+        return false;
+    if (offsetSize == 0 || offsetSize > 8 || objectCount > size || tableOffset > size
+        || objectCount * offsetSize > size - tableOffset)
+        return false;
+    for (quint64 n = 0; n < objectCount; ++n) {
+        quint64 at = 0;
+        if (!readBE(tableOffset + n * offsetSize, offsetSize, &at) || at >= size)
+            continue;
+        const unsigned marker = bytes[at] >> 4;
+        if (marker != 0x5 && marker != 0x6)
+            continue;
+        quint64 count = bytes[at] & 0x0f;
+        quint64 start = at + 1;
+        if (count == 0x0f) {
+            // The count follows as an integer object: 0x1N with 2^N bytes.
+            if (start >= size || (bytes[start] >> 4) != 0x1)
+                continue;
+            const unsigned width = 1u << (bytes[start] & 0x0f);
+            if (!readBE(start + 1, width, &count))
+                continue;
+            start += 1 + width;
+        }
+        const quint64 unit = marker == 0x5 ? 1 : 2;
+        if (count > size || start > size || count * unit > size - start)
+            continue;
+        for (quint64 i = 0; i < count; ++i) {
+            if (bytes[start + i * unit] == 0 && (unit == 1 || bytes[start + i * unit + 1] == 0))
+                return true;
+        }
+    }
+    return false;
+}
+
 std::optional<QVariant> convert(plist_t node, int depth)
 {
     if (!node || depth > kMaxDepth)
@@ -36,11 +92,9 @@ std::optional<QVariant> convert(plist_t node, int depth)
         return QVariant(d);
     }
     case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        QString str = QString::fromUtf8(s ? s : "");
-        free(s);
-        return QVariant(str);
+        uint64_t length = 0;
+        const char *s = plist_get_string_ptr(node, &length);
+        return QVariant(QString::fromUtf8(s ? s : "", s ? qsizetype(length) : 0));
     }
     case PLIST_DATA: {
         char *d = nullptr;
@@ -174,8 +228,11 @@ std::optional<QVariant> fromData(const QByteArray &data)
     if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     plist_t root = nullptr;
-    if (plist_is_binary(data.constData(), uint32_t(data.size())))
+    if (plist_is_binary(data.constData(), uint32_t(data.size()))) {
+        if (binaryHasTextWithNul(data))
+            return std::nullopt;
         plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+    }
     else if (data.trimmed().startsWith('<'))
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
     Node owner(root);
