@@ -126,10 +126,11 @@ atexit.register(sample.stop, deployment)
 run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
 if account:
     # The account runs the uninstaller: its home, runtime folder, and the folders the
-    # uninstall writes its marker and scratch listings in are its own; the product is root's.
+    # uninstall writes in (marker, scratch listings, the schedule list shared with the
+    # user's application) are its own; the rest of the product is root's.
     for d in (home, env["XDG_RUNTIME_DIR"]):
         run("chown", "-R", account, d, check_rc=True)
-    for key in ("UninstallProcessInstanceCommandOutputFilePath", "UninstallerFilePath"):
+    for key in ("UninstallProcessInstanceCommandOutputFilePath", "UninstallerFilePath", "SchedulerSettingsFile"):
         run("chown", account, os.path.dirname(sample.load(deployment)[key]), check_rc=True)
     for d in (work, sandbox, os.path.join(sandbox, "home"), os.path.join(sandbox, "run")):
         os.chmod(d, 0o755)
@@ -293,7 +294,11 @@ if main:
         time.sleep(2)
         check(page(main) == 1 and app.poll() is None, "a refused password leaves the wizard on the uninstall page")
         shot("4-refused.png")
-        app.terminate()
+        # There is no way out of the uninstall page but going back: end the program itself
+        # (not runuser, which would report its session's end).
+        run("pkill", "-TERM", "-P", str(app.pid))
+        if not account:
+            app.terminate()
     else:
         check(wait_page(main, 2, 120), "\"Uninstall\" ends on the completion page")
         shot("4-completion.png")
@@ -304,6 +309,9 @@ except subprocess.TimeoutExpired:
     app.kill()
     rc = None
 out = app.stdout.read()
+if REFUSED:
+    # What runuser says about the program this harness ended is not the program's.
+    out = "\n".join(l for l in out.splitlines() if l.strip() not in ("Terminated", "Session terminated, killing shell... ...killed."))
 if not REFUSED:
     check(rc == 0, "\"Close\" ends the application (exit status %s)" % rc)
 check(out.strip() == "", "the application printed nothing%s" % ("" if not out.strip() else ": " + out.strip()[:300]))
@@ -334,7 +342,15 @@ for name, pid in state["pids"].items():
     else:
         check(not alive, "%s stopped" % name)
 
-logins_after = run(os.path.join(BIN, "zvtool"), "login-items", "list", env=env).stdout
+def as_user(*cmd):
+    """CMD as the user who ran the uninstaller (their login items, their agent)."""
+    if not account:
+        return run(*cmd, env=env)
+    return run("runuser", "-u", account, "--", "/usr/bin/env",
+               *["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PATH")], *cmd)
+
+
+logins_after = as_user(os.path.join(BIN, "zvtool"), "login-items", "list").stdout
 listed = [json.loads(l)["path"] for l in logins_after.splitlines() if l.strip()]
 check(os.path.realpath(state["other_login_item"]) in [os.path.realpath(p) for p in listed],
       "another vendor's login item survives")
@@ -379,7 +395,7 @@ for area in before:
     check(not changed, "nothing changed in %s%s" % (area, (": " + ", ".join(changed[:5])) if changed else ""))
 
 sample.stop(deployment)
-run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
+as_user(os.path.join(BIN, "zvtool"), "login-items", "quit-agent")
 remove_account()
 print("%d passed, %d failed" % (passed, failed))
 if failed == 0:
