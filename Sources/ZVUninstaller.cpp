@@ -22,7 +22,9 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QProcess>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +50,33 @@ const BrandTexts kBrands[2] = {
      "Click Uninstall to remove Pelloma for Mac from your machine", "Uninstalling Pelloma for Mac",
      "Successfully Uninstalled Pelloma for Mac"},
 };
+
+// Runs a configured command line through the shell and waits for it. What the command prints
+// goes nowhere: the uninstaller shows no messages but its own, and a window program has no
+// terminal to show them in anyway.
+void runQuietly(const QString &command)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = ::dup(STDOUT_FILENO);
+    const int savedErr = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::close(null);
+    }
+    const int status = std::system(command.toLocal8Bit().constData());
+    Q_UNUSED(status);
+    if (savedOut >= 0) {
+        ::dup2(savedOut, STDOUT_FILENO);
+        ::close(savedOut);
+    }
+    if (savedErr >= 0) {
+        ::dup2(savedErr, STDERR_FILENO);
+        ::close(savedErr);
+    }
+}
 
 } // namespace
 
@@ -227,8 +256,7 @@ void ZVUninstaller::executeUninstallerScript()
         for (const char *key : {"DaemonUnloadCommand", "WebDaemonUnloadCommand"}) {
             const QString command = L(key);
             note(QStringLiteral("system ") + command);
-            const int status = std::system(command.toLocal8Bit().constData());
-            Q_UNUSED(status);
+            runQuietly(command);
         }
         stop(QStringLiteral("ApplicationExecName"));
         increamentProgress();
