@@ -13,3 +13,6 @@ QTextStream &out();
 
 // One declaration per subcommand, in the order of the table in main.cpp.
 int cmdVersion(const QStringList &args);
+// Sizes.cpp
+int cmdFolderSize(const QStringList &args);
+int cmdVolumes(const QStringList &args);

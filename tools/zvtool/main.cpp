@@ -16,6 +16,8 @@ struct Subcommand {
 // One row per subcommand.
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
+    {"folder-size", cmdFolderSize, "folder-size PATH..."},
+    {"volumes", cmdVolumes, "volumes"},
 };
 
 void printUsage(FILE *to)
