@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libplist-dev libplist-utils
   xvfb xauth xdotool x11-utils imagemagick
-  sudo procps psmisc util-linux python3
+  sudo procps psmisc util-linux mount python3
 )
 
 missing=()

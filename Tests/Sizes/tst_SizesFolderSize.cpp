@@ -135,6 +135,16 @@ private slots:
         QCOMPARE(ZVUtility::getFolderSize(root), ZVUtility::SizeNumber(quint64(expected)));
     }
 
+    void noFolderLeftOpen()
+    {
+        QTemporaryDir dir;
+        for (int i = 0; i < 300; ++i)
+            QVERIFY(makeFile(dir.filePath(QStringLiteral("a%1/b/c").arg(i)), 1));
+        const int before = QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size();
+        QCOMPARE(ZVUtility::getFolderSize(dir.path()), ZVUtility::SizeNumber(300));
+        QCOMPARE(QDir("/proc/self/fd").entryList(QDir::Files | QDir::System).size(), before);
+    }
+
     void rootIsUsedSpace()
     {
         // Other programs write to this file system meanwhile: compare within 1%.
