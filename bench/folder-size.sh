@@ -3,7 +3,8 @@
 # `find DIR -not -type d -printf '%s\n'` summed, on the same generated trees, warm cache,
 # runs alternated. Prints each tool's median wall time, the ratios, and checks that
 # zvtool's byte total equals the find sum (non-folder entries, links as themselves, hard
-# links each time). Not a test: timing depends on the machine and its load.
+# links each time). Not a test: timing depends on the machine and its load; on a shared
+# machine the CPU times (user + system) are steadier than the wall times.
 #
 #   bench/folder-size.sh [RUNS]        (RUNS defaults to 9; ZVTOOL=path overrides the tool)
 #
@@ -65,7 +66,12 @@ for level in range(10000):
 PY
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
-ms() { local s=$EPOCHREALTIME; "$@" >/dev/null; local e=$EPOCHREALTIME; awk -v s="$s" -v e="$e" 'BEGIN {print (e - s) * 1000}'; }
+# "WALL CPU" of one run in milliseconds (CPU = user + system, children included).
+ms() {
+    local TIMEFORMAT='%R %U %S' t
+    t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
+    awk -v t="$t" 'BEGIN {split(t, a, " "); printf "%.1f %.1f\n", a[1] * 1000, (a[2] + a[3]) * 1000}'
+}
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {print a / b}'; }
 find_sum() { find "$1" -not -type d -printf '%s\n' | awk '{s+=$1} END {printf "%d\n", s}'; }
 
@@ -75,18 +81,20 @@ for tree in wide deep; do
     files=$(find "$dir" -not -type d | wc -l); folders=$(find "$dir" -type d | wc -l)
     # warm the cache
     "$zvtool" folder-size "$dir" >/dev/null; du -s -B1 --apparent-size "$dir" >/dev/null; find_sum "$dir" >/dev/null
-    z=(); d=(); f=()
+    z=(); d=(); f=(); zc=(); dc=(); fc=()
     for ((i = 0; i < runs; i++)); do
-        z+=("$(ms "$zvtool" folder-size "$dir")")
-        d+=("$(ms du -s -B1 --apparent-size "$dir")")
-        f+=("$(ms find_sum "$dir")")
+        read -r w c < <(ms "$zvtool" folder-size "$dir"); z+=("$w"); zc+=("$c")
+        read -r w c < <(ms du -s -B1 --apparent-size "$dir"); d+=("$w"); dc+=("$c")
+        read -r w c < <(ms find_sum "$dir"); f+=("$w"); fc+=("$c")
     done
     zm=$(printf '%s\n' "${z[@]}" | median); dm=$(printf '%s\n' "${d[@]}" | median); fm=$(printf '%s\n' "${f[@]}" | median)
+    zcm=$(printf '%s\n' "${zc[@]}" | median); dcm=$(printf '%s\n' "${dc[@]}" | median); fcm=$(printf '%s\n' "${fc[@]}" | median)
     total=$("$zvtool" folder-size "$dir"); expected=$(find_sum "$dir")
-    printf '%s: %d non-folder entries, %d folders, %d runs\n' "$tree" "$files" "$folders" "$runs"
-    printf '  zvtool folder-size  %8.1f ms\n' "$zm"
-    printf '  du --apparent-size  %8.1f ms   du/zvtool   %.2fx\n' "$dm" "$(ratio "$dm" "$zm")"
-    printf '  find -printf %%s     %8.1f ms   find/zvtool %.2fx\n' "$fm" "$(ratio "$fm" "$zm")"
+    printf '%s: %d non-folder entries, %d folders\n' "$tree" "$files" "$folders"
+    printf '  median of %d          wall ms   CPU ms   wall ratio  CPU ratio\n' "$runs"
+    printf '  zvtool folder-size  %8.1f %8.1f\n' "$zm" "$zcm"
+    printf '  du --apparent-size  %8.1f %8.1f   du/zvtool %.2fx   %.2fx\n' "$dm" "$dcm" "$(ratio "$dm" "$zm")" "$(ratio "$dcm" "$zcm")"
+    printf '  find -printf %%s     %8.1f %8.1f   find/zvtool %.2fx %.2fx\n' "$fm" "$fcm" "$(ratio "$fm" "$zm")" "$(ratio "$fcm" "$zcm")"
     if [ "$total" = "$expected" ]; then
         printf '  bytes: %s = find sum\n' "$total"
     else

@@ -47,6 +47,10 @@ int overlayChild()
     const ZVUtility::SizeNumber backup = ZVUtility::getFolderSize("/Volumes/Backup");
     o["backupSize"] = backup ? QJsonValue(QString::number(*backup)) : QJsonValue();
     o["dataSize"] = QString::number(ZVUtility::getFolderSize("/Volumes/Data").value_or(0));
+    QProcess zvtool;
+    zvtool.start(QFileInfo(QString::fromLocal8Bit(qgetenv("ZV_PROGRAM"))).absolutePath() + "/zvtool", {"volumes"});
+    zvtool.waitForFinished(30000);
+    o["zvtoolVolumes"] = QString::fromUtf8(zvtool.readAllStandardOutput());
     std::fputs(QJsonDocument(o).toJson(QJsonDocument::Compact).constData(), stdout);
     std::fputc('\n', stdout);
     return 0;
@@ -78,7 +82,7 @@ class SizesVolumes : public QObject {
             "cd '%3'\n"
             "rm -rf Volumes etc/startup-volume-name Backups.backupdb dev/disk\n"
             "%5\n"
-            "exec chroot '%3' '%6' --overlay-child\n")
+            "ZV_PROGRAM='%6' exec chroot '%3' '%6' --overlay-child\n")
             .arg(upper, work, top, binDir, setup, programPath);
         QProcess p;
         p.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("sh"), QStringLiteral("-c"), script});
@@ -288,6 +292,7 @@ private slots:
         QCOMPARE(expected.size(), expectedSet.size());
         const QStringList volumes = strings(r["volumes"]);
         QCOMPARE(volumes, expected);
+        QCOMPARE(r["zvtoolVolumes"].toString(), volumes.isEmpty() ? QString("") : volumes.join('\n') + '\n');
 
         // Time Machine folders in volume order.
         QStringList tm;
