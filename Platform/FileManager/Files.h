@@ -115,7 +115,8 @@ OSStatus FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, F
 // bad arguments (SPECS must be null), or ioErr when the folder cannot be read further; the
 // items of a failed batch are not reported (ACTUALOBJECTS is 0).
 // At most one system call is made per item (fstatat relative to the folder, never for
-// items the directory listing already names as folders) plus one per directory block.
+// items the directory listing already names as folders) plus one getdents64 per 64 KiB of
+// listing. An item removed between the listing and its fstatat is left out.
 OSStatus FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount *actualObjects,
                               Boolean *containerChanged, FSCatalogInfoBitmap whichInfo,
                               FSCatalogInfo *catalogInfos, FSRef *refs, FSSpecPtr specs,
