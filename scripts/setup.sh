@@ -9,6 +9,7 @@ packages=(
   libplist-dev libplist-utils
   xvfb xauth xdotool x11-utils imagemagick
   sudo procps psmisc util-linux python3 tzdata
+  sudo procps psmisc util-linux mount python3
 )
 
 missing=()

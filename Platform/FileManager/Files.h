@@ -1,18 +1,46 @@
-// The File Manager's file references on Linux. An FSRef names an existing file or folder.
+// The File Manager's file references and catalog iteration on Linux.
+//
+// An FSRef names a file system object. FSPathMakeRef makes one from a path; a catalog
+// iteration (FSOpenIterator + FSGetCatalogInfoBulk) hands out references to the items of a
+// folder. Those item references do not hold a path: they hold the folder's open directory
+// (shared among all items of the folder) and the item's own name, so that a folder found by
+// the iteration is opened with openat(parent, name) and no path is ever looked up again from
+// the root. This keeps the walk fast and lets it go deeper than PATH_MAX.
+//
+// Open folders are a limited resource: the layer keeps at most kFSMaxOpenFolders folders of
+// item references open at once; when more are needed, the least recently used one that no
+// iterator is reading is closed, and opened again by name from its own parent (or by its
+// path) when one of its items is used later.
 #pragma once
 
 #include "MacTypes.h"
 
 #include <QByteArray>
+#include <QString>
+#include <memory>
+#include <string>
 
 enum : OSStatus {
     errFSNoMoreItems = -1417,
+    errFSBadItemCount = -1418,
+    errFSBadIteratorFlags = -1422,
+    errFSIteratorNotFound = -1423,
+    errFSNotAFolder = -1407,
+    pathTooLongErr = -2110,
 };
 
-// A reference to an existing file system object, made by FSPathMakeRef (or handed out by a
-// catalog iteration). It holds the object's absolute path in its file-system form.
+class FSFolderHandle; // the layer's shared open folder; see Files.cpp
+
+// A reference to a file system object.
+// - Made by FSPathMakeRef: PATH holds the object's absolute path in its file-system form
+//   (symbolic links resolved); PARENT is null.
+// - Handed out by a catalog iteration: PATH is empty, PARENT is the iterated folder and NAME
+//   the item's name inside it. The item itself is not followed if it is a symbolic link.
+// Callers treat the fields as opaque and use FSRefMakePath to learn the path.
 struct FSRef {
     QByteArray path;
+    std::shared_ptr<FSFolderHandle> parent;
+    std::string name;
 };
 
 // Resolves PATH (zero-terminated file-system bytes, following symbolic links like the Mac)
@@ -22,7 +50,95 @@ struct FSRef {
 OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);
 
 // Writes REF's absolute path, zero-terminated, into PATH of MAXPATHSIZE bytes: noErr, or
-// paramErr for null arguments, -2110 (pathTooLongErr) when it does not fit.
+// paramErr for null arguments or an empty reference, -2110 (pathTooLongErr) when it does
+// not fit.
 OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
 
-enum : OSStatus { pathTooLongErr = -2110 };
+// ---------------------------------------------------------------------------------------
+// Catalog iteration
+// ---------------------------------------------------------------------------------------
+
+using FSIteratorFlags = UInt32;
+enum : FSIteratorFlags {
+    kFSIterateFlat = 0,    // the folder's direct children only (the one mode supported)
+    kFSIterateSubtree = 1, // not supported (errFSBadIteratorFlags)
+};
+
+using FSCatalogInfoBitmap = UInt32;
+enum : FSCatalogInfoBitmap {
+    kFSCatInfoNone = 0,
+    kFSCatInfoNodeFlags = 0x00000010,
+    kFSCatInfoDataSizes = 0x00004000,
+    kFSCatInfoRsrcSizes = 0x00008000,
+};
+
+enum : UInt16 {
+    kFSNodeIsDirectoryMask = 0x0010,
+};
+
+// The catalog information this layer fills: only the fields asked for in the bitmap are
+// written. A folder's fork sizes are 0 (as for a folder on the Mac), and so is every
+// resource fork (Linux file systems have none).
+struct FSCatalogInfo {
+    UInt16 nodeFlags = 0;
+    UInt64 dataLogicalSize = 0;
+    UInt64 dataPhysicalSize = 0;
+    UInt64 rsrcLogicalSize = 0;
+    UInt64 rsrcPhysicalSize = 0;
+};
+
+struct HFSUniStr255 {
+    UInt16 length = 0;
+    UniChar unicode[255] = {};
+};
+
+struct FSSpec; // not supported: the specs argument of FSGetCatalogInfoBulk must be null
+using FSSpecPtr = FSSpec *;
+
+struct OpaqueFSIterator;
+using FSIterator = OpaqueFSIterator *;
+
+// Opens an iterator over the direct children of the folder CONTAINER: noErr; paramErr for
+// null arguments; errFSBadIteratorFlags for anything but kFSIterateFlat; fnfErr when the
+// folder is gone, errFSNotAFolder when it is no folder, permErr when it cannot be read,
+// ioErr otherwise. A folder reached through a catalog reference is opened relative to its
+// parent's open directory and is never followed if it became a symbolic link.
+OSStatus FSOpenIterator(const FSRef *container, FSIteratorFlags iteratorFlags, FSIterator *iterator);
+
+// Reads up to MAXIMUMOBJECTS (1..256 recommended; any positive count works) further items of
+// the iteration, in the order the file system gives, skipping "." and "..". For each item it
+// fills, where the array is given, CATALOGINFOS[i] (the WHICHINFO fields), REFS[i] and
+// NAMES[i] (UTF-16 of the name; names longer than 255 units are cut). ACTUALOBJECTS receives
+// the count. CONTAINERCHANGED, when given, is set to false (changes are not detected).
+// Returns noErr with a full batch, errFSNoMoreItems with the last batch (possibly empty;
+// every later call returns errFSNoMoreItems with 0 items), paramErr/errFSBadItemCount for
+// bad arguments (SPECS must be null), or ioErr when the folder cannot be read further; the
+// items of a failed batch are not reported (ACTUALOBJECTS is 0).
+// At most one system call is made per item (fstatat relative to the folder, never for
+// items the directory listing already names as folders) plus one getdents64 per 64 KiB of
+// listing. An item removed between the listing and its fstatat is left out.
+OSStatus FSGetCatalogInfoBulk(FSIterator iterator, ItemCount maximumObjects, ItemCount *actualObjects,
+                              Boolean *containerChanged, FSCatalogInfoBitmap whichInfo,
+                              FSCatalogInfo *catalogInfos, FSRef *refs, FSSpecPtr specs,
+                              HFSUniStr255 *names);
+
+// Ends the iteration and releases it: noErr, or errFSIteratorNotFound for a null iterator.
+OSStatus FSCloseIterator(FSIterator iterator);
+
+// The most folders of item references kept open at once (see the header comment).
+constexpr int kFSMaxOpenFolders = 128;
+
+// ---------------------------------------------------------------------------------------
+// File-system representation of a path
+// ---------------------------------------------------------------------------------------
+
+using CFIndex = long;
+
+// The size of buffer that always holds the file-system representation of STRING.
+CFIndex CFStringGetMaximumSizeOfFileSystemRepresentation(const QString &string);
+
+// Writes STRING's file-system representation (the bytes the kernel takes as a path: the
+// locale's encoding, UTF-8 here), zero-terminated, into BUFFER of MAXBUFLEN bytes. False
+// when STRING is null, holds a NUL character, or does not fit; the buffer is then untouched
+// or holds an unterminated prefix that must not be used.
+bool CFStringGetFileSystemRepresentation(const QString &string, char *buffer, CFIndex maxBufLen);

@@ -28,7 +28,12 @@ public:
     // MOUNTINFOPATH (as /proc/self/mountinfo) instead; null strings restore the real ones.
     static void setRemovableMediaSources(const QString &sysBlockPath, const QString &mountInfoPath);
 
-    // Whether the folder at PATH is shown to the user as one item (a package).
+    // Whether the folder at PATH is shown to the user as one item (a package). Linux has no
+    // package bit, so the rule is the name: a folder (following links) whose name ends with
+    // a bundle extension, compared without regard to case: .app, .bundle, .framework,
+    // .plugin, .kext, .pkg, .mpkg, .prefPane, .qlgenerator, .mdimporter, .saver, .wdgt, .xpc,
+    // .appex, .component, .rtfd, .sparsebundle, .photoslibrary, .xcodeproj, .download.
+    // A name that is only the extension (".app") is no package; a file never is.
     bool isFilePackageAtPath(const QString &path) const;
 
 private:

@@ -28,3 +28,6 @@ int cmdListing(const QStringList &args);
 int cmdLoginItems(const QStringList &args);
 // zvtool schedules show|reset FILE [--key KEY] (Schedules.cpp).
 int cmdSchedules(const QStringList &args);
+// Sizes.cpp
+int cmdFolderSize(const QStringList &args);
+int cmdVolumes(const QStringList &args);

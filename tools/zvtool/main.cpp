@@ -24,6 +24,8 @@ const Subcommand kSubcommands[] = {
     {"listing", cmdListing, "listing records FILE | listing bracketed FOLDER FILE | listing columns FOLDER PLIST"},
     {"login-items", cmdLoginItems, "login-items list | add PATH [--hidden] | remove PATH | quit-agent"},
     {"schedules", cmdSchedules, "schedules show|reset FILE [--key KEY]"},
+    {"folder-size", cmdFolderSize, "folder-size PATH..."},
+    {"volumes", cmdVolumes, "volumes"},
 };
 
 void printUsage(FILE *to)
