@@ -8,8 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libplist-dev libplist-utils
   xvfb xauth xdotool x11-utils imagemagick
-  sudo procps psmisc util-linux python3 tzdata
-  sudo procps psmisc util-linux mount python3
+  sudo passwd procps psmisc util-linux mount python3 tzdata
 )
 
 missing=()
