@@ -8,6 +8,7 @@
 #include "PropertyList.h"
 #include "TestSupport.h"
 #include "ZVUninstaller.h"
+#include "ZVUninstallerWindow.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -30,6 +31,11 @@ class ProcedureTest : public QObject {
         ZVUninstaller *c = ui.controller();
         QStringList steps;
         c->stepObserver = [&](const QString &step) {
+            if (step == QLatin1String("progress 64.000000")) {
+                const QString shots = TestSupport::binaryDir() + QStringLiteral("/screenshots/tavrin");
+                QDir().mkpath(shots);
+                ui.window()->grab().save(shots + QStringLiteral("/page-2-progress.png"));
+            }
             if (step.startsWith(QLatin1String("progress ")))
                 progress->append(step.mid(9));
             else
@@ -133,6 +139,8 @@ private slots:
             {QStringLiteral("UninstallProcessInstanceCommandOutputFilePath"), s("/var/ps.txt")},
         };
         QVERIFY(PropertyList::writeFile(m_table, m_dir.filePath(QStringLiteral("Localizable.plist")), PropertyList::Format::XML, true));
+        QVERIFY(PropertyList::writeFile(QVariantMap{{QStringLiteral("CFBundleVersion"), QStringLiteral("3.2.1")}},
+                                        m_dir.filePath(QStringLiteral("Info.plist")), PropertyList::Format::XML, true));
         NSBundle::mainBundle().setResourcePath(m_dir.path());
         qputenv("HOME", s(QStringLiteral("/home/%1").arg(NSUserName())).toUtf8());
         qputenv("TMPDIR", "/tmp");
