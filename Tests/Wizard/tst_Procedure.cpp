@@ -2,6 +2,9 @@
 // its effects on files, the marker and the environment, and a second run with nothing left
 // to remove. Needs rights: runs as root (as CI does).
 #include "MainInterface.h"
+#include "NSArray_Extensions.h"
+#include "TavrinScheduleItem.h"
+#include "ZVScheduleItem.h"
 #include "NSBundle.h"
 #include "NSPathUtilities.h"
 #include "NSProgressIndicator.h"
@@ -147,6 +150,24 @@ private slots:
         for (const QString &file : removedFiles())
             QVERIFY(TestSupport::writeFile(file + (file == value("ApplicationsFolder") ? QStringLiteral("/bin/App") : QString()), "x"));
         QVERIFY(TestSupport::writeFile(s("/keep/other-vendor.txt"), "keep"));
+
+        // A schedule list of both brands' records, two of them in progress.
+        QVariantList schedules;
+        for (qint32 status : {1, 3, 1, 2}) {
+            NSObjectPtr item;
+            if (schedules.size() % 2) {
+                auto record = std::make_shared<ZVScheduleItem>();
+                record->setStatus(status);
+                item = record;
+            } else {
+                auto record = std::make_shared<TavrinScheduleItem>();
+                record->setStatus(status);
+                item = record;
+            }
+            schedules.append(QVariant::fromValue(item));
+        }
+        QVERIFY(QDir().mkpath(s("/var")));
+        QVERIFY(MyExtensions::writeToArchivedFileWithKey(schedules, value("SchedulerSettingsFile"), QStringLiteral("Schedules")));
     }
 
     void runsEveryStepInOrder()
@@ -185,6 +206,25 @@ private slots:
         QCOMPARE(map.keys(), QStringList{QStringLiteral("KILLDAEMON")});
         QCOMPARE(map.value(QStringLiteral("KILLDAEMON")).typeId(), int(QMetaType::Bool));
         QCOMPARE(map.value(QStringLiteral("KILLDAEMON")).toBool(), true);
+    }
+
+    void resetSchedulesInProgressAndStoredThem()
+    {
+        const auto list = MyExtensions::initWithContentsOfArchivedFileWithKey(value("SchedulerSettingsFile"), QStringLiteral("Schedules"));
+        QVERIFY(list);
+        QList<qint32> statuses;
+        QStringList classes;
+        for (const QVariant &v : *list) {
+            const NSObjectPtr object = objectFromVariant(v);
+            QVERIFY(object);
+            classes << object->className();
+            if (auto *z = dynamic_cast<ZVScheduleItem *>(object.get()))
+                statuses << z->status();
+            else if (auto *t = dynamic_cast<TavrinScheduleItem *>(object.get()))
+                statuses << t->status();
+        }
+        QCOMPARE(statuses, (QList<qint32>{0, 3, 0, 2}));
+        QCOMPARE(classes, (QStringList{"TavrinScheduleItem", "ZVScheduleItem", "TavrinScheduleItem", "ZVScheduleItem"}));
     }
 
     void runsToTheEndWithNothingInstalled()
