@@ -32,9 +32,9 @@ BIN = os.path.join(BUILD, "bin")
 TABLE = os.path.join(SRC, "Deployments", "Tavrin.plist" if BRAND == "tavrin" else "Pelloma.plist")
 sys.path.insert(0, os.path.join(SRC, "tools"))
 import importlib.util
-spec = importlib.util.spec_from_file_location("sample_product", os.path.join(SRC, "tools", "sample-product.py"))
-sample = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(sample)
+module_spec = importlib.util.spec_from_file_location("sample_product", os.path.join(SRC, "tools", "sample-product.py"))
+sample = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(sample)
 
 passed = failed = 0
 USER_CASES = ("user-password", "user-wrong-then-cancel", "user-cancel")

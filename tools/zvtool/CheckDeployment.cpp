@@ -300,14 +300,14 @@ public:
     int run(bool notes)
     {
         int count = 0;
-        for (const KeySpec &spec : kKeys) {
-            const QString key = QString::fromUtf8(spec.key);
-            const QList<Finding> findings = check(spec);
+        for (const KeySpec &entry : kKeys) {
+            const QString key = QString::fromUtf8(entry.key);
+            const QList<Finding> findings = check(entry);
             for (const Finding &f : findings)
                 out() << printable(key) << ": " << f.category << ": " << f.explanation << '\n';
             count += int(findings.size());
             const QVariant value = m_table.value(key);
-            if (notes && spec.kind == Kind::ProcessName && value.typeId() == QMetaType::QString
+            if (notes && entry.kind == Kind::ProcessName && value.typeId() == QMetaType::QString
                 && !value.toString().trimmed().isEmpty()) {
                 const QString line = printable(key) + QStringLiteral(": note: start the program so that ")
                     + quoted(value.toString())
@@ -321,9 +321,9 @@ public:
     }
 
 private:
-    QList<Finding> check(const KeySpec &spec) const
+    QList<Finding> check(const KeySpec &entry) const
     {
-        const QString key = QString::fromUtf8(spec.key);
+        const QString key = QString::fromUtf8(entry.key);
         if (!m_table.contains(key))
             return {{QStringLiteral("missing"),
                      QStringLiteral("the table lacks this key, so the uninstall uses the key text itself")}};
@@ -335,20 +335,20 @@ private:
             return {{QStringLiteral("empty"), QStringLiteral("the value is empty or only blanks")}};
 
         QList<Finding> findings;
-        switch (spec.kind) {
+        switch (entry.kind) {
         case Kind::DisplayText:
         case Kind::CommandLine:
-            if (spec.use & Format) {
+            if (entry.use & Format) {
                 const Formatted f = format(text, QString());
                 if (f.lonePercent >= 0 || f.placeholders > 0)
                     findings << lonePercent(f.lonePercent >= 0 ? f.lonePercent : int(text.indexOf(QLatin1String("%@"))));
             }
             break;
         case Kind::ProcessName:
-            findings << checkProcessName(spec, text);
+            findings << checkProcessName(entry, text);
             break;
         case Kind::AbsolutePath:
-            findings << checkPath(spec, text);
+            findings << checkPath(entry, text);
             break;
         case Kind::UserPathFormat: {
             const Formatted f = format(text, m_user);
@@ -360,7 +360,7 @@ private:
                 findings << lonePercent(f.lonePercent);
             // A path whose format is wrong cannot be known; its other checks would guess.
             if (findings.isEmpty())
-                findings << checkPath(spec, f.text);
+                findings << checkPath(entry, f.text);
             break;
         }
         case Kind::PlainFormat: {
@@ -368,7 +368,7 @@ private:
             if (f.lonePercent >= 0 || f.placeholders > 0)
                 findings << lonePercent(f.lonePercent >= 0 ? f.lonePercent : int(text.indexOf(QLatin1String("%@"))));
             else
-                findings << checkPath(spec, f.text);
+                findings << checkPath(entry, f.text);
             break;
         }
         }
@@ -383,10 +383,10 @@ private:
     }
 
     // `path` is the value as the uninstall uses it before standardizing.
-    QList<Finding> checkPath(const KeySpec &spec, QString path) const
+    QList<Finding> checkPath(const KeySpec &entry, QString path) const
     {
         QList<Finding> findings;
-        if (spec.use & Standardized)
+        if (entry.use & Standardized)
             path = expandTilde(path, m_user, m_userHome);
         if (!path.startsWith(u'/')) {
             QString why = QStringLiteral("the uninstall uses %1, relative to its working folder").arg(quoted(path));
@@ -394,11 +394,11 @@ private:
                 why += QStringLiteral(" (a leading \"~\" is not expanded for this key)");
             return {{QStringLiteral("not-absolute"), why}};
         }
-        if (spec.use & Removed) {
+        if (entry.use & Removed) {
             if (const auto hit = removalHit(path))
                 findings << *hit;
         }
-        if (spec.use & Scratch) {
+        if (entry.use & Scratch) {
             const QString folder = worldWritableFolder(path);
             if (!folder.isEmpty()) {
                 findings << Finding{QStringLiteral("world-writable"),
@@ -497,7 +497,7 @@ private:
         return QString();
     }
 
-    QList<Finding> checkProcessName(const KeySpec &spec, const QString &name) const
+    QList<Finding> checkProcessName(const KeySpec &entry, const QString &name) const
     {
         QList<Finding> findings;
         auto offending = [&name](const QString &set) {
@@ -541,14 +541,14 @@ private:
             findings << Finding{QStringLiteral("too-long"),
                                 QStringLiteral("`ps -axwwopid,command,user` cuts the command line at %1 characters, "
                                                "so a name of %2 characters is never found").arg(kCommandColumnWidth).arg(name.size())};
-        } else if (spec.execPathKey) {
-            const QString execPath = m_table.value(QString::fromUtf8(spec.execPathKey)).toString();
+        } else if (entry.execPathKey) {
+            const QString execPath = m_table.value(QString::fromUtf8(entry.execPathKey)).toString();
             const qsizetype at = execPath.indexOf(name);
             if (at >= 0 && at + name.size() > kCommandColumnWidth) {
                 findings << Finding{QStringLiteral("past-column-27"),
                                     QStringLiteral("started from %1 (%2), the name ends at character %3 of the command line, "
                                                    "beyond the %4 characters that `ps -axwwopid,command,user` shows")
-                                        .arg(QString::fromUtf8(spec.execPathKey), quoted(execPath))
+                                        .arg(QString::fromUtf8(entry.execPathKey), quoted(execPath))
                                         .arg(at + name.size()).arg(kCommandColumnWidth)};
             }
         }
