@@ -220,7 +220,7 @@ def report(deployment):
     if r is not None and r.returncode == 0:
         for l in r.stdout.splitlines():
             rec = json.loads(l)
-            print("    %s status %s (%s)" % (rec.get("class"), rec.get("status"), rec.get("statusString")))
+            print("    %s status %s (%s)" % (rec.get("class"), rec.get("status"), rec.get("statusString") or "none"))
     else:
         try:
             arch = plistlib.load(open(values["SchedulerSettingsFile"], "rb"))
