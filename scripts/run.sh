@@ -16,8 +16,11 @@ case "$brand" in
   *) echo "usage: scripts/run.sh [tavrin|pelloma]" >&2; exit 2 ;;
 esac
 
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
+# ZV_SKIP_BUILD=1 runs on what BUILD_DIR already holds (the test of the main job does).
+if [ -z "${ZV_SKIP_BUILD:-}" ]; then
+  "$root/scripts/setup.sh"
+  "$root/scripts/build.sh"
+fi
 build=${BUILD_DIR:-$root/build}
 export PATH="$build/bin:$PATH"
 
