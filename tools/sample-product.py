@@ -15,6 +15,7 @@ a similar name runs beside them and must survive. Login items are registered thr
 Mac's layout with records in progress. State (process ids) is kept in
 DEPLOYMENT_DIR/sample-product.json.
 """
+import grp
 import json
 import os
 import plistlib
@@ -148,11 +149,23 @@ def install(deployment):
     write(paths["SchedulerState"], "1")
     for key in USER_KEYS + ["ApplicationStatusPath"]:
         write(paths[key], plistlib.dumps({"sample": key}))
-    # Scratch folders the uninstall writes its listings into, and the marker's folder.
-    for key in ("UninstallProcessInstanceCommandOutputFilePath", "UninstallerFilePath"):
-        os.makedirs(os.path.dirname(values[key]), exist_ok=True)
+    # The folders the uninstaller writes in with the rights of the administrator who runs it
+    # (the marker, the scratch process listings, the schedule list it stores again) belong to
+    # the administrators' group and are writable by it, but by nobody else.
+    shared = [os.path.dirname(values[k]) for k in ("UninstallProcessInstanceCommandOutputFilePath",
+                                                   "UninstallerFilePath", "SchedulerSettingsFile")]
+    for d in shared:
+        os.makedirs(d, exist_ok=True)
     klass = "TavrinScheduleItem" if brand == "tavrin" else "ZVScheduleItem"
     write(values["SchedulerSettingsFile"], schedule_archive(klass, [1, 3, 1, 0]), 0o666)
+    if os.getuid() == 0:
+        try:
+            admins = grp.getgrnam("sudo").gr_gid
+        except KeyError:
+            admins = 0
+        for d in shared:
+            os.chown(d, 0, admins)
+            os.chmod(d, 0o2775)
 
     # Another vendor's program and login item, which must survive.
     other = os.path.join(os.path.dirname(app), "OtherVendor", "bin", "OtherApp")

@@ -102,7 +102,9 @@ def remove_account():
 import atexit
 atexit.register(remove_account)
 if account:
-    run("useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", account, check_rc=True)
+    # An administrator: in the administrators' group, with a sudoers rule of its own that
+    # requires its password.
+    run("useradd", "--no-create-home", "--shell", "/usr/sbin/nologin", "--groups", "sudo", account, check_rc=True)
     subprocess.run(["chpasswd"], input="%s:%s\n" % (account, password), text=True, check=True)
     with open(sudoers, "w") as f:
         f.write("%s ALL=(ALL:ALL) ALL\n" % account)
@@ -125,13 +127,10 @@ sample.install(deployment)
 atexit.register(sample.stop, deployment)
 run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
 if account:
-    # The account runs the uninstaller: its home, runtime folder, and the folders the
-    # uninstall writes in (marker, scratch listings, the schedule list shared with the
-    # user's application) are its own; the rest of the product is root's.
+    # The account runs the uninstaller: its home and runtime folder are its own; the product
+    # is root's, with the folders the uninstall writes in open to the administrators' group.
     for d in (home, env["XDG_RUNTIME_DIR"]):
         run("chown", "-R", account, d, check_rc=True)
-    for key in ("UninstallProcessInstanceCommandOutputFilePath", "UninstallerFilePath", "SchedulerSettingsFile"):
-        run("chown", account, os.path.dirname(sample.load(deployment)[key]), check_rc=True)
     for d in (work, sandbox, os.path.join(sandbox, "home"), os.path.join(sandbox, "run")):
         os.chmod(d, 0o755)
 values = sample.load(deployment)
