@@ -73,6 +73,8 @@ void UtilityPredicateTest::pattern_data()
     QTest::newRow("empty pattern") << "x" << "" << false;
     QTest::newRow("unclosed bracket is literal") << "[ab" << "[ab" << true;
     QTest::newRow("space in name") << "My File.doc" << "my*.DOC" << true;
+    QTest::newRow("NUL in name is no match") << QString::fromUtf8("a\0b", 3) << "a" << false;
+    QTest::newRow("NUL in pattern is no match") << "a" << QString::fromUtf8("a\0*", 3) << false;
 }
 
 void UtilityPredicateTest::pattern()

@@ -1238,6 +1238,9 @@ bool ZVUtility::isStringMatchesPattern(const QString &name, const QString &patte
     static_assert(FNM_CASEFOLD == 16, "the case-folding flag has the platform's value");
     const QByteArray n = name.toUtf8();
     const QByteArray p = pattern.toUtf8();
+    // fnmatch sees C strings: a NUL inside either text would cut it short and match a part.
+    if (n.contains('\0') || p.contains('\0'))
+        return false;
     return fnmatch(p.constData(), n.constData(), FNM_CASEFOLD) == 0;
 }
 

@@ -344,8 +344,8 @@ public:
     static bool isValidEmailID(const QString &text);
     // Shell wildcard match of the whole name, ignoring case: fnmatch with FNM_CASEFOLD and no
     // other flag on the UTF-8 forms ("*" matches "/" and a leading "."). Both texts are handed
-    // over as C strings, so a NUL character ends them; characters are read by the process's
-    // LC_CTYPE as fnmatch reads them. Any non-match or error is false.
+    // over as C strings, so a text holding a NUL character matches nothing; characters are read
+    // by the process's LC_CTYPE as fnmatch reads them. Any non-match or error is false.
     static bool isStringMatchesPattern(const QString &name, const QString &pattern);
     // Whether WINDOW is the front one of the application's windows on screen (visible, not
     // minimised, tool tips left out). Qt tells which window is active but not how the others
