@@ -4,70 +4,193 @@
 #include <QFile>
 #include <QSaveFile>
 #include <QTimeZone>
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace PropertyList {
 
 namespace {
 
 constexpr int kMaxDepth = 512;
+constexpr quint64 kMaxNodes = 4000000;
 // Property-list dates count seconds from 2001-01-01 00:00:00 UTC.
 constexpr qint64 kAppleEpochOffset = 978307200;
 
-// libplist aborts the process when it hands out a text that holds a NUL character (its
-// length then disagrees with the C string's). A binary property list stores each text as an
-// object of its object table: one that holds a NUL makes the data unreadable here instead.
-// Malformed tables are left for libplist to refuse.
-bool binaryHasTextWithNul(const QByteArray &data)
-{
-    const auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
-    const quint64 size = quint64(data.size());
-    if (size < 8 + 32)
-        return false;
-    const unsigned char *trailer = bytes + size - 32;
-    const unsigned offsetSize = trailer[6];
-    auto readBE = [&](quint64 at, unsigned width, quint64 *out) {
-        if (width == 0 || width > 8 || at > size || width > size - at)
+// The binary format's object table, read without trusting any of it.
+class BinaryTable {
+public:
+    explicit BinaryTable(const QByteArray &data)
+        : m_bytes(reinterpret_cast<const unsigned char *>(data.constData())), m_size(quint64(data.size()))
+    {
+        if (m_size < 8 + 32)
+            return;
+        const quint64 t = m_size - 32;
+        m_offsetSize = m_bytes[t + 6];
+        m_refSize = m_bytes[t + 7];
+        if (!read(t + 8, 8, &m_count) || !read(t + 16, 8, &m_top) || !read(t + 24, 8, &m_table))
+            return;
+        m_valid = m_offsetSize >= 1 && m_offsetSize <= 8 && m_refSize >= 1 && m_refSize <= 8
+            && m_count <= m_size && m_table <= m_size && m_count * m_offsetSize <= m_size - m_table
+            && m_top < m_count;
+    }
+
+    bool valid() const { return m_valid; }
+    quint64 count() const { return m_count; }
+    quint64 top() const { return m_top; }
+
+    // The objects that object N refers to (array and set members, dictionary keys and
+    // values); false when N or its references lie outside the data.
+    bool references(quint64 n, std::vector<quint64> *refs) const
+    {
+        refs->clear();
+        quint64 at = 0, length = 0, start = 0;
+        if (!object(n, &at, &length, &start))
             return false;
-        quint64 v = 0;
-        for (unsigned i = 0; i < width; ++i)
-            v = (v << 8) | bytes[at + i];
-        *out = v;
-        return true;
-    };
-    quint64 objectCount = 0, tableOffset = 0;
-    if (!readBE(size - 32 + 8, 8, &objectCount) || !readBE(size - 32 + 24, 8, &tableOffset))
-        return false;
-    if (offsetSize == 0 || offsetSize > 8 || objectCount > size || tableOffset > size
-        || objectCount * offsetSize > size - tableOffset)
-        return false;
-    for (quint64 n = 0; n < objectCount; ++n) {
-        quint64 at = 0;
-        if (!readBE(tableOffset + n * offsetSize, offsetSize, &at) || at >= size)
-            continue;
-        const unsigned marker = bytes[at] >> 4;
-        if (marker != 0x5 && marker != 0x6)
-            continue;
-        quint64 count = bytes[at] & 0x0f;
-        quint64 start = at + 1;
-        if (count == 0x0f) {
-            // The count follows as an integer object: 0x1N with 2^N bytes.
-            if (start >= size || (bytes[start] >> 4) != 0x1)
-                continue;
-            const unsigned width = 1u << (bytes[start] & 0x0f);
-            if (!readBE(start + 1, width, &count))
-                continue;
-            start += 1 + width;
+        const unsigned marker = m_bytes[at] >> 4;
+        if (marker != 0xA && marker != 0xC && marker != 0xD)
+            return true;
+        const quint64 entries = marker == 0xD ? length * 2 : length;
+        if (entries > m_size || entries * m_refSize > m_size - start)
+            return false;
+        for (quint64 i = 0; i < entries; ++i) {
+            quint64 ref = 0;
+            if (!read(start + i * m_refSize, m_refSize, &ref) || ref >= m_count)
+                return false;
+            refs->push_back(ref);
         }
+        return true;
+    }
+
+    // Whether object N is a text holding a NUL character.
+    bool isTextWithNul(quint64 n) const
+    {
+        quint64 at = 0, length = 0, start = 0;
+        if (!object(n, &at, &length, &start))
+            return false;
+        const unsigned marker = m_bytes[at] >> 4;
+        if (marker != 0x5 && marker != 0x6)
+            return false;
         const quint64 unit = marker == 0x5 ? 1 : 2;
-        if (count > size || start > size || count * unit > size - start)
-            continue;
-        for (quint64 i = 0; i < count; ++i) {
-            if (bytes[start + i * unit] == 0 && (unit == 1 || bytes[start + i * unit + 1] == 0))
+        if (length > m_size || length * unit > m_size - start)
+            return false;
+        for (quint64 i = 0; i < length; ++i) {
+            if (m_bytes[start + i * unit] == 0 && (unit == 1 || m_bytes[start + i * unit + 1] == 0))
                 return true;
         }
+        return false;
     }
-    return false;
+
+private:
+    bool read(quint64 at, quint64 width, quint64 *out) const
+    {
+        if (width == 0 || width > 8 || at > m_size || width > m_size - at)
+            return false;
+        quint64 v = 0;
+        for (quint64 i = 0; i < width; ++i)
+            v = (v << 8) | m_bytes[at + i];
+        *out = v;
+        return true;
+    }
+
+    // Where object N starts, its count (the low nibble, or the integer after it) and where
+    // its content starts.
+    bool object(quint64 n, quint64 *at, quint64 *length, quint64 *start) const
+    {
+        if (!m_valid || n >= m_count || !read(m_table + n * m_offsetSize, m_offsetSize, at) || *at >= m_size)
+            return false;
+        *length = m_bytes[*at] & 0x0f;
+        *start = *at + 1;
+        if (*length == 0x0f) {
+            if (*start >= m_size || (m_bytes[*start] >> 4) != 0x1)
+                return false;
+            const quint64 width = quint64(1) << (m_bytes[*start] & 0x0f);
+            if (!read(*start + 1, width, length))
+                return false;
+            *start += 1 + width;
+        }
+        return true;
+    }
+
+    const unsigned char *m_bytes;
+    quint64 m_size;
+    unsigned m_offsetSize = 0, m_refSize = 0;
+    quint64 m_count = 0, m_top = 0, m_table = 0;
+    bool m_valid = false;
+};
+
+// Whether libplist can be given the binary property list without harm. Its reader recurses
+// once per level, copies an object at every place it is referred to, and aborts the process
+// when it hands out a text holding a NUL. So: no reference cycle, at most kMaxDepth levels,
+// at most kMaxNodes nodes once every reference is copied out, and (unless the caller reads
+// texts by pointer and length) no text with a NUL. The walk
+// uses its own stack. A table that cannot be read is left for libplist to refuse.
+bool binaryIsSafe(const QByteArray &data, bool textsMayHoldNul)
+{
+    const BinaryTable table(data);
+    if (!table.valid())
+        return true;
+    enum : unsigned char { Unseen, Open, Done };
+    std::vector<unsigned char> state(size_t(table.count()), Unseen);
+    std::vector<quint64> nodes(size_t(table.count()), 0);
+    std::vector<quint64> depth(size_t(table.count()), 0);
+    struct Frame { quint64 object; std::vector<quint64> refs; size_t next; };
+    std::vector<Frame> stack;
+    std::vector<quint64> refs;
+    auto open = [&](quint64 n) {
+        if ((!textsMayHoldNul && table.isTextWithNul(n)) || !table.references(n, &refs))
+            return false;
+        state[n] = Open;
+        stack.push_back({n, refs, 0});
+        return stack.size() <= size_t(kMaxDepth);
+    };
+    if (!open(table.top()))
+        return false;
+    while (!stack.empty()) {
+        Frame &frame = stack.back();
+        if (frame.next < frame.refs.size()) {
+            const quint64 child = frame.refs[frame.next++];
+            if (state[child] == Open)
+                return false;   // a cycle
+            if (state[child] == Unseen && !open(child))
+                return false;
+            continue;
+        }
+        quint64 count = 1, deepest = 0;
+        for (quint64 child : frame.refs) {
+            count += nodes[child];
+            deepest = std::max(deepest, depth[child]);
+            if (count > kMaxNodes)
+                return false;
+        }
+        nodes[frame.object] = count;
+        depth[frame.object] = deepest + 1;
+        state[frame.object] = Done;
+        stack.pop_back();
+    }
+    return true;
+}
+
+// Whether libplist can be given the XML property list without harm: at most kMaxDepth levels
+// of <array> and <dict>, counted by their tags.
+bool xmlIsSafe(const QByteArray &data)
+{
+    int level = 0;
+    for (qsizetype i = data.indexOf('<'); i >= 0; i = data.indexOf('<', i + 1)) {
+        const bool closing = i + 1 < data.size() && data.at(i + 1) == '/';
+        const qsizetype nameStart = i + (closing ? 2 : 1);
+        const bool container = data.mid(nameStart, 5) == "array" || data.mid(nameStart, 4) == "dict";
+        if (!container)
+            continue;
+        const qsizetype end = data.indexOf('>', nameStart);
+        if (end < 0)
+            break;
+        if (closing)
+            --level;
+        else if (data.at(end - 1) != '/' && ++level > kMaxDepth)
+            return false;
+    }
+    return true;
 }
 
 std::optional<QVariant> convert(plist_t node, int depth)
@@ -221,6 +344,15 @@ plist_t build(const QVariant &value, int depth)
 
 std::optional<QVariant> variantFromNode(plist_t node) { return convert(node, 0); }
 
+bool isSafeToParse(const QByteArray &data, bool textsMayHoldNul)
+{
+    if (data.size() > std::numeric_limits<int32_t>::max())
+        return false;
+    if (plist_is_binary(data.constData(), uint32_t(data.size())))
+        return binaryIsSafe(data, textsMayHoldNul);
+    return xmlIsSafe(data);
+}
+
 Node nodeFromVariant(const QVariant &value) { return Node(build(value, 0)); }
 
 std::optional<QVariant> fromData(const QByteArray &data)
@@ -228,11 +360,10 @@ std::optional<QVariant> fromData(const QByteArray &data)
     if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max())
         return std::nullopt;
     plist_t root = nullptr;
-    if (plist_is_binary(data.constData(), uint32_t(data.size()))) {
-        if (binaryHasTextWithNul(data))
-            return std::nullopt;
+    if (!isSafeToParse(data))
+        return std::nullopt;
+    if (plist_is_binary(data.constData(), uint32_t(data.size())))
         plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    }
     else if (data.trimmed().startsWith('<'))
         plist_from_xml(data.constData(), uint32_t(data.size()), &root);
     Node owner(root);

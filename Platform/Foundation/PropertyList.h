@@ -37,6 +37,14 @@ QByteArray toData(const QVariant &value, Format format);
 // the process's umask gives a new file.
 bool writeFile(const QVariant &value, const QString &path, Format format, bool atomically);
 
+// Whether libplist may be given DATA: false for a binary property list with a reference
+// cycle, more than 512 levels, more than 4,000,000 nodes once shared objects are copied out,
+// or (unless TEXTSMAYHOLDNUL: the caller reads texts and keys only by pointer and length) a
+// text holding a NUL (libplist would recurse, grow or abort without bound), and for XML
+// nested more than 512 levels. Data that is no property list at all counts as safe: libplist
+// refuses it by itself. Every reader of property-list bytes asks this first.
+bool isSafeToParse(const QByteArray &data, bool textsMayHoldNul = false);
+
 // libplist node conversion, for code that needs nodes (depth-limited as fromData).
 std::optional<QVariant> variantFromNode(plist_t node);
 Node nodeFromVariant(const QVariant &value);

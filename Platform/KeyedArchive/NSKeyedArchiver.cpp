@@ -175,6 +175,11 @@ uint64_t NSKeyedArchiver::uidForValue(const QVariant &value)
         const QString s = value.toString();
         if (s.isNull()) // an absent text
             return 0;
+        if (s.contains(QChar(0))) {
+            // libplist would cut the text at its NUL: fail rather than store another text.
+            m_failed = true;
+            return 0;
+        }
         const auto it = m_strings.constFind(s);
         if (it != m_strings.cend())
             return *it;
@@ -214,9 +219,19 @@ uint64_t NSKeyedArchiver::uidForValue(const QVariant &value)
     case QMetaType::QVariantList:
     case QMetaType::QStringList: {
         const QVariantList list = value.toList();
+        // A list that stands in several places (the same storage) is archived once, as the
+        // reader keeps one list per UID: a chain of shared lists stays small both ways.
+        const void *storage = list.isEmpty() ? nullptr : static_cast<const void *>(list.constData());
+        if (storage) {
+            const auto known = m_lists.constFind(storage);
+            if (known != m_lists.cend())
+                return *known;
+        }
         return appendInstance(QStringLiteral("NSMutableArray"),
                               {QStringLiteral("NSMutableArray"), QStringLiteral("NSArray"), QStringLiteral("NSObject")},
-                              [&](uint64_t) {
+                              [&](uint64_t uid) {
+            if (storage)
+                m_lists.insert(storage, uid);
             std::vector<uint64_t> uids;
             uids.reserve(size_t(list.size()));
             for (const QVariant &element : list)

@@ -8,10 +8,12 @@
 //   null QVariant, null NSObjectPtr,
 //   null QString (an absent text)          -> UID 0 ("$null")
 //   QString                                -> string (NSString), archived once per distinct
-//                                             text; up to its first NUL character, if any
+//                                             text; a text holding a NUL fails the encoding
+//                                             (libplist would cut it short)
 //   bool / integers / double               -> boolean / integer / real (NSNumber)
 //   QByteArray                             -> data (NSData)
-//   QVariantList, QStringList              -> NSMutableArray {NS.objects}
+//   QVariantList, QStringList              -> NSMutableArray {NS.objects}, archived once per
+//                                             shared list (the same storage)
 //   QVariantMap                            -> NSMutableDictionary {NS.keys, NS.objects}
 //   QDateTime                              -> NSDate {NS.time}
 //   QTimeZone                              -> NSTimeZone {NS.name, NS.data (TZif bytes)}
@@ -85,6 +87,7 @@ private:
     QHash<QString, uint64_t> m_classes;  // class name -> UID of its class dictionary
     QHash<QString, uint64_t> m_strings;  // strings are archived once per distinct text
     QHash<const NSObject *, uint64_t> m_instances;
+    QHash<const void *, uint64_t> m_lists;       // lists by their shared storage
     bool m_failed = false;
     bool m_finished = false;
 };

@@ -1,5 +1,7 @@
 #include "NSKeyedUnarchiver.h"
 
+#include "PropertyList.h"
+
 #include "NSCalendarDate.h"
 
 #include <QDateTime>
@@ -97,6 +99,11 @@ NSKeyedUnarchiver::NSKeyedUnarchiver(const QByteArray &data)
         return;
     }
     plist_t root = nullptr;
+    // Texts are read by pointer and length here, and keys only looked up, never listed.
+    if (!PropertyList::isSafeToParse(data, true)) {
+        m_failed = true;
+        return;
+    }
     if (plist_is_binary(data.constData(), uint32_t(data.size())))
         plist_from_bin(data.constData(), uint32_t(data.size()), &root);
     else if (data.trimmed().startsWith('<'))

@@ -10,6 +10,34 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+// A binary property list of LEVELS nested arrays, each holding the next one once (or twice,
+// so that copying every reference out doubles the tree at each level), or holding itself.
+static QByteArray nestedBinary(int levels, int refsPerLevel, bool cycle = false)
+{
+    QByteArray out("bplist00");
+    QList<quint32> offsets;
+    auto be32 = [&](quint32 v) { out.append(char(v >> 24)).append(char(v >> 16)).append(char(v >> 8)).append(char(v)); };
+    for (int i = 0; i <= levels; ++i) {
+        offsets << quint32(out.size());
+        if (i == levels) {
+            out.append(char(0xA0));
+            continue;
+        }
+        out.append(char(0xA0 | refsPerLevel));
+        for (int r = 0; r < refsPerLevel; ++r)
+            be32(cycle ? quint32(i) : quint32(i + 1));
+    }
+    const quint32 table = quint32(out.size());
+    for (quint32 o : offsets)
+        be32(o);
+    out.append(QByteArray(6, '\0')).append(char(4)).append(char(4));
+    const quint64 count = quint64(offsets.size());
+    for (quint64 v : {count, quint64(0), quint64(table)})
+        for (int b = 7; b >= 0; --b)
+            out.append(char(v >> (8 * b)));
+    return out;
+}
+
 class PropertyListTest : public QObject {
     Q_OBJECT
     static QVariantMap sample()
@@ -78,6 +106,39 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QVERIFY(!PropertyList::fromData(bytes));
+    }
+
+    // libplist recurses per level and copies shared objects: such files are refused before
+    // it sees them, instead of exhausting the stack or the memory.
+    void hostileStructuresRefused_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("nested 100 deep") << nestedBinary(100, 1) << true;
+        QTest::newRow("nested 100,000 deep") << nestedBinary(100000, 1) << false;
+        QTest::newRow("shared 16 levels") << nestedBinary(16, 2) << true;
+        QTest::newRow("shared 40 levels (2^40 copies)") << nestedBinary(40, 2) << false;
+        QTest::newRow("array holding itself") << nestedBinary(3, 1, true) << false;
+        QByteArray xml("<?xml version=\"1.0\"?><plist version=\"1.0\">");
+        QByteArray deep = xml;
+        for (int i = 0; i < 200000; ++i)
+            deep.append("<array>");
+        for (int i = 0; i < 200000; ++i)
+            deep.append("</array>");
+        QTest::newRow("xml nested 200,000 deep") << deep + "</plist>" << false;
+        QByteArray shallow = xml;
+        for (int i = 0; i < 50; ++i)
+            shallow.append("<array><array/>");
+        for (int i = 0; i < 50; ++i)
+            shallow.append("</array>");
+        QTest::newRow("xml nested 50 deep") << shallow + "</plist>" << true;
+    }
+    void hostileStructuresRefused()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, accepted);
+        QCOMPARE(PropertyList::isSafeToParse(bytes), accepted);
+        QCOMPARE(PropertyList::fromData(bytes).has_value(), accepted);
     }
 
     void mutatedCopiesNeverCrash()
