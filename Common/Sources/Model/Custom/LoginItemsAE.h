@@ -15,8 +15,9 @@
 // the caller's to release, of dictionaries {"URL": file URL, "Hidden": boolean} in System
 // Events' order; otherwise NULL.
 //
-// An item whose path, as UTF-16, does not fit the 1023-byte buffer it is read into cannot be
-// converted: the whole listing fails with coreFoundationUnknownErr rather than report a
+// An item whose path, as UTF-16, does not fit the 1023-byte buffer it is read into, or whose
+// UTF-8 form (converted in place in that buffer) would not fit it, cannot be converted: the
+// whole listing fails with coreFoundationUnknownErr rather than report a
 // truncated path (which could name another file) or leave the item out (which would shift the
 // positions that LIAERemove takes).
 //
