@@ -197,6 +197,38 @@ int exercise(const T &r)
 
 } // namespace
 
+// Whether a list read from an archive holds a text with a NUL character, in a record's text
+// fields or as an element of its own.
+static bool holdsTextWithNul(const QVariantList &list)
+{
+    const QChar nul(0);
+    for (const QVariant &v : list) {
+        if (v.typeId() == QMetaType::QString && v.toString().contains(nul))
+            return true;
+        const NSObjectPtr object = objectFromVariant(v);
+        QStringList texts;
+        if (auto *t = dynamic_cast<TavrinScheduleItem *>(object.get()))
+            texts << t->destination() << t->username() << t->tavrinUserName() << t->userAtServer()
+                  << t->serverName() << t->password() << t->processReferenceFile() << t->emailids()
+                  << t->quotaServername();
+        else if (auto *z = dynamic_cast<ZVScheduleItem *>(object.get()))
+            texts << z->destination() << z->username() << z->userAtServer() << z->serverName()
+                  << z->password() << z->processReferenceFile() << z->emailids() << z->quotaServername();
+        for (const QString &text : texts)
+            if (text.contains(nul))
+                return true;
+        if (auto *t = dynamic_cast<TavrinScheduleItem *>(object.get());
+            t && t->selectedDaysForSchedule() && holdsTextWithNul(*t->selectedDaysForSchedule()))
+            return true;
+        if (auto *z = dynamic_cast<ZVScheduleItem *>(object.get());
+            z && z->selectedDaysForSchedule() && holdsTextWithNul(*z->selectedDaysForSchedule()))
+            return true;
+        if (v.typeId() == QMetaType::QVariantList && holdsTextWithNul(v.toList()))
+            return true;
+    }
+    return false;
+}
+
 class SchedulesRobustnessTest : public QObject {
     Q_OBJECT
 
@@ -236,7 +268,7 @@ private slots:
         Rng rng(seed);
         const QString path = dir.filePath(QStringLiteral("mutated.plist"));
         const QString again = dir.filePath(QStringLiteral("again.plist"));
-        int none = 0, lists = 0, records = 0, checksum = 0;
+        int none = 0, lists = 0, records = 0, checksum = 0, refusedNul = 0;
         for (int i = 0; i < count; ++i) {
             const QByteArray &good = goods[i % 2];
             const QByteArray bytes = below(rng, 2) ? mutateBytes(good, rng) : mutateGraph(good, rng);
@@ -257,16 +289,20 @@ private slots:
                     ++records;
                 }
             }
-            // Whatever was read can be stored again and read back.
+            // Whatever was read can be stored again and read back, except a text holding a
+            // NUL character, which the writer refuses rather than store it cut short.
             if (!MyExtensions::writeToArchivedFileWithKey(*read, again, QStringLiteral("Schedules"))) {
-                // Only values without archived form may refuse; the reader gives none of those.
-                QFAIL(qPrintable(QStringLiteral("iteration %1: a list read could not be written").arg(i)));
+                if (!holdsTextWithNul(*read))
+                    QFAIL(qPrintable(QStringLiteral("iteration %1: a list read could not be written").arg(i)));
+                ++refusedNul;
+                continue;
             }
             const auto back = MyExtensions::initWithContentsOfArchivedFileWithKey(again, QStringLiteral("Schedules"));
             QVERIFY2(back && back->size() == read->size(), qPrintable(QStringLiteral("iteration %1").arg(i)));
         }
-        qInfo("robustness run: %d inputs, seed %llu: %d read as none, %d as lists (%d records), crashes: 0 (checksum %d)",
-              count, seed, none, lists, records, checksum);
+        qInfo("robustness run: %d inputs, seed %llu: %d read as none, %d as lists (%d records, %d lists "
+              "not stored again for a text with a NUL), crashes: 0 (checksum %d)",
+              count, seed, none, lists, records, refusedNul, checksum);
         QCOMPARE(none + lists, count);
         QVERIFY(none > 0);  // the mutations do break files
         QVERIFY(lists > 0); // and some survive as lists, so records are exercised
