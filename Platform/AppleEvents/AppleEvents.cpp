@@ -1,14 +1,20 @@
 #include "AppleEvents.h"
 
 #include "Processes.h"
+#include "UnixSocketAddress.h"
 
 #include <QDataStream>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHash>
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
 #include <atomic>
+#include <cerrno>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -90,9 +96,13 @@ AppleEvent dispatch(const AppleEvent &event)
     return reply;
 }
 
-// The application's registration: a local server on its socket in the registry folder.
+// The application's registration: a listening socket in the registry folder. The sockets
+// are made here rather than by QLocalServer/QLocalSocket, which refuse a path longer than
+// sun_path; UnixSocketAddress reaches any path. Accepted connections are children of the
+// notifier, so stopping ends them too.
 struct Receiver {
-    QPointer<QLocalServer> server;
+    int listenFd = -1;
+    QPointer<QSocketNotifier> notifier;
     QString path;
 };
 
@@ -127,6 +137,58 @@ void serve(QLocalSocket *socket)
             AEDisposeDesc(&event);
         }
     });
+}
+
+void acceptConnections(QSocketNotifier *notifier, int listenFd)
+{
+    for (;;) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED)
+                continue;
+            return; // EAGAIN: none waiting; anything else: try again on the next wake-up
+        }
+        auto *socket = new QLocalSocket(notifier);
+        if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
+            ::close(fd);
+            delete socket;
+            continue;
+        }
+        serve(socket);
+    }
+}
+
+// A connected, non-blocking stream socket to the socket file at PATH, or -1 with *err set
+// (errAETimeout when the listener's queue stayed full for TIMEOUTMS, connectionInvalid when
+// nothing listens there).
+int connectTo(const QString &path, int timeoutMs, OSStatus *err)
+{
+    const UnixSocketAddress address(path);
+    if (!address.isValid()) {
+        *err = connectionInvalid;
+        return -1;
+    }
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        *err = connectionInvalid;
+        return -1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (::connect(fd, address.address(), address.size()) == 0)
+            return fd;
+        if (errno == EINTR)
+            continue;
+        // A full queue answers EAGAIN at once on a non-blocking Unix socket: wait for room.
+        if (errno == EAGAIN && (timeoutMs < 0 || clock.elapsed() < timeoutMs)) {
+            QThread::msleep(5);
+            continue;
+        }
+        *err = errno == EAGAIN ? OSStatus(errAETimeout) : OSStatus(connectionInvalid);
+        ::close(fd);
+        return -1;
+    }
 }
 
 } // namespace
@@ -189,11 +251,15 @@ OSStatus AESendMessage(const AppleEvent *event, AppleEvent *reply, AESendMode se
         return timeoutMs < 0 ? -1 : int(qMax<qint64>(0, timeoutMs - clock.elapsed()));
     };
 
+    OSStatus connectErr = noErr;
+    const int fd = connectTo(path, remaining() < 0 ? 30000 : qMax(remaining(), 1), &connectErr);
+    if (fd < 0)
+        return connectErr;
     QLocalSocket socket;
-    socket.connectToServer(path);
-    if (!socket.waitForConnected(remaining() < 0 ? 30000 : qMax(remaining(), 1)))
-        return socket.error() == QLocalSocket::SocketTimeoutError ? OSStatus(errAETimeout)
-                                                                  : OSStatus(connectionInvalid);
+    if (!socket.setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
+        ::close(fd);
+        return connectionInvalid;
+    }
     socket.write(frame(AEFlattenDescToBytes(event)));
     while (socket.bytesToWrite() > 0) {
         if (!socket.waitForBytesWritten(remaining() < 0 ? -1 : qMax(remaining(), 1)))
@@ -242,23 +308,30 @@ OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID
 OSStatus AEStartReceivingEvents(OSType signature)
 {
     Receiver &r = receiver();
-    if (r.server)
+    if (r.notifier)
         return noErr;
     const QString path = ProcessRegistrySocketPath(::getpid(), signature);
     if (path.isNull())
         return ioErr;
-    QLocalServer::removeServer(path);
-    auto *server = new QLocalServer;
-    server->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server->listen(path)) {
-        delete server;
+    const UnixSocketAddress address(path);
+    if (!address.isValid())
+        return ioErr;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return ioErr;
+    const QByteArray encoded = QFile::encodeName(path);
+    ::unlink(encoded.constData()); // a socket left by an earlier process with this id
+    if (::bind(fd, address.address(), address.size()) != 0 || ::chmod(encoded.constData(), 0600) != 0
+        || ::listen(fd, SOMAXCONN) != 0) {
+        ::close(fd);
+        ::unlink(encoded.constData());
         return ioErr;
     }
-    QObject::connect(server, &QLocalServer::newConnection, server, [server] {
-        while (QLocalSocket *socket = server->nextPendingConnection())
-            serve(socket);
-    });
-    r.server = server;
+    auto *notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
+                     [notifier, fd] { acceptConnections(notifier, fd); });
+    r.listenFd = fd;
+    r.notifier = notifier;
     r.path = path;
     return noErr;
 }
@@ -266,11 +339,11 @@ OSStatus AEStartReceivingEvents(OSType signature)
 void AEStopReceivingEvents()
 {
     Receiver &r = receiver();
-    if (r.server) {
-        r.server->close();
-        delete r.server.data();
-    }
+    delete r.notifier.data();
+    if (r.listenFd >= 0)
+        ::close(r.listenFd);
+    r.listenFd = -1;
     if (!r.path.isNull())
-        QLocalServer::removeServer(r.path);
+        ::unlink(QFile::encodeName(r.path).constData());
     r.path.clear();
 }

@@ -57,9 +57,25 @@ private slots:
         QCOMPARE(zvtool(args).status, 2);
     }
 
+    void addListRemoveQuit_data()
+    {
+        QTest::addColumn<QString>("folders");
+        QTest::newRow("usual folders") << QStringLiteral("usual");
+        // A runtime folder this deep leaves no room for the agent's socket in a socket
+        // address (107 bytes); the agent must still be reachable.
+        QTest::newRow("deep runtime folder") << QStringLiteral("deep/") + QString(100, QLatin1Char('d'));
+    }
     void addListRemoveQuit()
     {
-        const QString files = m_root.path() + QStringLiteral("/files");
+        QFETCH(QString, folders);
+        QVERIFY(stopAgent()); // the one of an earlier row, which serves other folders
+        const QString root = m_root.path() + QLatin1Char('/') + folders;
+        useFoldersIn(root);
+        QCOMPARE(agentPid(), UInt32(0));
+        if (folders.startsWith(QLatin1String("deep")))
+            QVERIFY(ProcessRegistrySocketPath(::getpid(), FOUR_CHAR_CODE("sevs")).toUtf8().size() > 107);
+
+        const QString files = root + QStringLiteral("/files");
         const QString app = files + QStringLiteral("/Pelloma.app");
         const QString monitor = files + QStringLiteral("/Pelloma \"Monitor\"");
         QVERIFY(QDir().mkpath(app));
