@@ -349,7 +349,10 @@ def as_user(*cmd):
                *["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PATH")], *cmd)
 
 
-logins_after = as_user(os.path.join(BIN, "zvtool"), "login-items", "list").stdout
+listed_run = as_user(os.path.join(BIN, "zvtool"), "login-items", "list")
+check(listed_run.returncode == 0, "the login items can be listed afterwards (status %d%s)"
+      % (listed_run.returncode, (": " + listed_run.stderr.strip()) if listed_run.stderr.strip() else ""))
+logins_after = listed_run.stdout
 listed = [json.loads(l)["path"] for l in logins_after.splitlines() if l.strip()]
 check(os.path.realpath(state["other_login_item"]) in [os.path.realpath(p) for p in listed],
       "another vendor's login item survives")
