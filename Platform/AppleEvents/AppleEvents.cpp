@@ -313,18 +313,21 @@ OSStatus AEStartReceivingEvents(OSType signature)
     const QString path = ProcessRegistrySocketPath(::getpid(), signature);
     if (path.isNull())
         return ioErr;
-    const UnixSocketAddress address(path);
+    // The socket file is the registration: it is made listening under a name the registry
+    // does not list and then renamed into place, so that no sender finds it before it accepts.
+    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray pending = encoded + ".new";
+    const UnixSocketAddress address(QFile::decodeName(pending));
     if (!address.isValid())
         return ioErr;
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return ioErr;
-    const QByteArray encoded = QFile::encodeName(path);
-    ::unlink(encoded.constData()); // a socket left by an earlier process with this id
-    if (::bind(fd, address.address(), address.size()) != 0 || ::chmod(encoded.constData(), 0600) != 0
-        || ::listen(fd, SOMAXCONN) != 0) {
+    ::unlink(pending.constData()); // left by an earlier process with this id
+    if (::bind(fd, address.address(), address.size()) != 0 || ::chmod(pending.constData(), 0600) != 0
+        || ::listen(fd, SOMAXCONN) != 0 || ::rename(pending.constData(), encoded.constData()) != 0) {
         ::close(fd);
-        ::unlink(encoded.constData());
+        ::unlink(pending.constData());
         return ioErr;
     }
     auto *notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read);
