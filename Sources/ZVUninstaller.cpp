@@ -1,38 +1,24 @@
 #include "ZVUninstaller.h"
 
-#include "LQLoginItemRegistry.h"
 #include "NSAlertPanel.h"
 #include "NSAppleScript.h"
-#include "NSArray_Extensions.h"
 #include "NSBundle.h"
-#include "NSPathUtilities.h"
 #include "NSStringFormat.h"
 #include "NSWorkspace+ZVXExtension.h"
 #include "NSWorkspace.h"
 #include "NSProgressIndicator.h"
-#include "PropertyList.h"
-#include "TavrinScheduleItem.h"
-#include "ZVAuthentication.h"
 #include "ZVLocalizedString.h"
-#include "ZVScheduleItem.h"
 #include "ZVUninstallerWindow.h"
+#include "ZVUninstallProcedure.h"
 
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QProcess>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
 QString L(const char *key) { return ZVLocalizedString(QString::fromLatin1(key), QString()); }
-
-// A user path format with its "%@" replaced by the user's short login name.
-QString userPath(const char *key) { return NSStringFormat::stringWithFormat(L(key), {NSUserName()}); }
 
 // Brand texts: index 0 Tavrin, 1 Pelloma.
 struct BrandTexts {
@@ -51,38 +37,9 @@ const BrandTexts kBrands[2] = {
      "Successfully Uninstalled Pelloma for Mac"},
 };
 
-// Runs a configured command line through the shell and waits for it. What the command prints
-// goes nowhere: the uninstaller shows no messages but its own, and a window program has no
-// terminal to show them in anyway.
-void runQuietly(const QString &command)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const int savedOut = ::dup(STDOUT_FILENO);
-    const int savedErr = ::dup(STDERR_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
-    }
-    const int status = std::system(command.toLocal8Bit().constData());
-    Q_UNUSED(status);
-    if (savedOut >= 0) {
-        ::dup2(savedOut, STDOUT_FILENO);
-        ::close(savedOut);
-    }
-    if (savedErr >= 0) {
-        ::dup2(savedErr, STDERR_FILENO);
-        ::close(savedErr);
-    }
-}
-
 } // namespace
 
-const QString ZVUninstaller::kAlertMessageKey = QStringLiteral(
-    "Stop any backup operation that may be in progress and then proceed to uninstall the application.\n"
-    " Are you sure that you want to completely remove Tavrin for Mac and all it's components?");
+const QString ZVUninstaller::kAlertMessageKey = ZVConfiguredValues::kAlertMessageKey;
 
 ZVUninstaller::ZVUninstaller(QObject *parent) : QObject(parent) {}
 
@@ -223,134 +180,40 @@ void ZVUninstaller::note(const QString &step) const
         stepObserver(step);
 }
 
-void ZVUninstaller::stop(const QString &key)
+// The procedure's progress, page change and re-enabled buttons are this wizard's; its
+// lines go to stepObserver with the wizard's own "progress" lines.
+ZVUninstallProcedure ZVUninstaller::procedure()
 {
-    const QString name = ZVLocalizedString(key, QString());
-    note(QStringLiteral("stop ") + name);
-    ZVAuthentication::sharedInstance()->killProcess(name);
-}
-
-void ZVUninstaller::remove(const QString &path)
-{
-    // One argument list serves every removal: "-rf" and the path that changes.
-    if (m_removalArguments.size() < 2)
-        m_removalArguments = {QStringLiteral("-rf"), path};
-    else
-        m_removalArguments[1] = path;
-    note(QStringLiteral("remove ") + path);
-    ZVAuthentication::sharedInstance()->executeCommandWithArgs(QStringLiteral("/bin/rm"), m_removalArguments);
+    ZVUninstallProcedure procedure;
+    procedure.stepObserver = [this](const QString &line) { note(line); };
+    procedure.increamentProgress = [this] { increamentProgress(); };
+    procedure.selectNextTabViewItem = [this] {
+        if (tabView->currentIndex() + 1 < tabView->count())
+            tabView->setCurrentIndex(tabView->currentIndex() + 1);
+    };
+    procedure.enableButtons = [this] {
+        previousButton->setEnabled(true);
+        nextButton->setEnabled(true);
+        // Disabling the button took the keyboard focus away; give it back to the default button.
+        nextButton->setFocus();
+    };
+    return procedure;
 }
 
 void ZVUninstaller::executeUninstallerScript()
 {
-    ZVAuthentication *auth = ZVAuthentication::sharedInstance();
-    m_removalArguments.clear();
-    const QStringList authorizationList{
-        L("ApplicationExecName"), L("MonitorExecName"), L("DaemonExecName"), L("WebManagementExecName"),
-        QStringLiteral("/bin/launchctl"), QStringLiteral("/usr/bin/sudo"),
-        QStringLiteral("sudo /bin/launchctl unload")};
-    note(QStringLiteral("authenticate ") + authorizationList.join(QLatin1Char('|')));
-    if (auth->authenticate(authorizationList)) {
-        ::unsetenv("TMPDIR");
-        note(QStringLiteral("unsetenv TMPDIR"));
-        for (const char *key : {"DaemonUnloadCommand", "WebDaemonUnloadCommand"}) {
-            const QString command = L(key);
-            note(QStringLiteral("system ") + command);
-            runQuietly(command);
-        }
-        stop(QStringLiteral("ApplicationExecName"));
-        increamentProgress();
-        stop(QStringLiteral("MonitorExecName"));
-        increamentProgress();
-        remove(L("DaemonPlist"));
-        increamentProgress();
-        remove(L("WebDaemonPlist"));
-        increamentProgress();
-        removeLoginItems();
-        increamentProgress();
-        remove(L("ApplicationsFolder"));
-        increamentProgress();
-        stop(QStringLiteral("WebManagementExecName"));
-        increamentProgress();
-
-        const QString markerPath = L("UninstallerFilePath");
-        note(QStringLiteral("marker ") + markerPath);
-        PropertyList::writeFile(QVariantMap{{QStringLiteral("KILLDAEMON"), true}}, markerPath,
-                                PropertyList::Format::XML, true);
-        note(QStringLiteral("sleep 1"));
-        ::sleep(1);
-        increamentProgress();
-
-        remove(userPath("ApplicationPreferenceFile"));
-        increamentProgress();
-        remove(userPath("MonitorUserDefaultsFile"));
-        increamentProgress();
-        remove(userPath("DaemonUserDefaultsFile"));
-        increamentProgress();
-        remove(L("RecieptFilePath"));
-        increamentProgress();
-        remove(stringByStandardizingPath(userPath("ShortcutPath")));
-
-        stop(QStringLiteral("ExecuterName"));
-        stop(QStringLiteral("STunnelName"));
-        resetInProgressSchedulesState();
-        stop(QStringLiteral("SchedulerExecuterName"));
-        stop(QStringLiteral("SchedulerSTunnelName"));
-        resetInProgressSchedulesState();
-        removeLoginItems();
-        increamentProgress();
-
-        remove(L("SchedulerState"));
-        increamentProgress();
-        remove(L("SchedulerLoginInfo"));
-        increamentProgress();
-        remove(stringByStandardizingPath(userPath("LoginInfo")));
-        increamentProgress();
-        remove(stringByStandardizingPath(NSStringFormat::stringWithFormat(L("ApplicationStatusPath"))));
-        increamentProgress();
-
-        stop(QStringLiteral("DaemonExecName"));
-        stop(QStringLiteral("WebManagementExecName"));
-        if (tabView->currentIndex() + 1 < tabView->count())
-            tabView->setCurrentIndex(tabView->currentIndex() + 1);
-        note(QStringLiteral("selectNextTabViewItem"));
-    }
-    previousButton->setEnabled(true);
-    nextButton->setEnabled(true);
-    // Disabling the button took the keyboard focus away; give it back to the default button.
-    nextButton->setFocus();
-    note(QStringLiteral("enableButtons"));
+    procedure().run();
     redisplay();
 }
 
 void ZVUninstaller::removeLoginItems()
 {
-    note(QStringLiteral("removeLoginItems"));
-    LQLoginItemRegistry::removeLoginItemWithPath(L("ApplicationExecPath"));
-    LQLoginItemRegistry::removeLoginItemWithPath(L("MonitorExecPath"));
+    procedure().removeLoginItems();
 }
 
 void ZVUninstaller::resetInProgressSchedulesState()
 {
-    note(QStringLiteral("reset"));
-    const QString path = L("SchedulerSettingsFile");
-    const QString key = QStringLiteral("Schedules");
-    std::optional<QVariantList> schedules = MyExtensions::initWithContentsOfArchivedFileWithKey(path, key);
-    if (!schedules)
-        return;
-    int changed = 0;
-    for (const QVariant &element : *schedules) {
-        const NSObjectPtr object = objectFromVariant(element);
-        if (auto *item = dynamic_cast<ZVScheduleItem *>(object.get()); item && item->status() == 1) {
-            item->setStatus(0);
-            ++changed;
-        } else if (auto *tavrin = dynamic_cast<TavrinScheduleItem *>(object.get()); tavrin && tavrin->status() == 1) {
-            tavrin->setStatus(0);
-            ++changed;
-        }
-    }
-    if (changed > 0)
-        MyExtensions::writeToArchivedFileWithKey(*schedules, path, key);
+    procedure().resetInProgressSchedulesState();
 }
 
 void ZVUninstaller::killInteractiveBackupRsyncExcutables()

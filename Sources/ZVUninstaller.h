@@ -13,6 +13,7 @@ class QStackedWidget;
 class QTimer;
 class QWidget;
 class NSProgressIndicator;
+class ZVUninstallProcedure;
 
 class ZVUninstaller : public QObject {
     Q_OBJECT
@@ -52,17 +53,14 @@ public:
     QString applicationName() const;
     bool isTavrinApplication() const;
 
-    // The uninstall: rights for seven entries, then the fixed sequence of stops, removals,
-    // login item removals, the stop-request marker and the schedule resets, with 17 progress
-    // steps, ending on the completion page. A refused authorization changes nothing but
-    // re-enabling the two buttons.
+    // The uninstall: runs ZVUninstallProcedure (rights for seven entries, then the fixed
+    // sequence of stops, removals, login item removals, the stop-request marker and the
+    // schedule resets, with 17 progress steps) with this wizard's progress, completion page
+    // and buttons, then redisplays. A refused authorization changes nothing but re-enabling
+    // the two buttons.
     void executeUninstallerScript();
-    // Removes the login items of the configured application and monitor paths.
+    // Steps 9/24 and 20/23 of the procedure on their own (see ZVUninstallProcedure).
     void removeLoginItems();
-    // Reads the schedule list file and sets every record in progress to none. When a record
-    // changed, the list is stored again under "Schedules", so that the product, if installed
-    // again, does not find schedules stuck in progress; an unreadable or damaged file is left
-    // as it is.
     void resetInProgressSchedulesState();
 
     // Not called by the uninstall: stop the executors and tunnels of backups, and run an
@@ -85,9 +83,7 @@ public slots:
     void previousScreen(QObject *sender = nullptr);
 
 private:
+    ZVUninstallProcedure procedure();
     void note(const QString &step) const;
-    void stop(const QString &key);
-    void remove(const QString &path);
     void redisplay();
-    QStringList m_removalArguments;
 };
