@@ -2,14 +2,19 @@
 // into a temp folder. The temp folder lies in the build folder rather than in /tmp, so that
 // the scratch-file rule (no world-writable folder above a scratch file) can be tried on
 // folders the test makes world-writable or not.
+#include "CheckDeployment.h"
+#include "NSBundle.h"
 #include "PropertyList.h"
 #include "TestSupport.h"
+#include "ZVConfiguredValues.h"
+#include "ZVUninstallProcedure.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +25,16 @@ const QString kAlertMessageKey = QStringLiteral(
     "Stop any backup operation that may be in progress and then proceed to uninstall the "
     "application.\n Are you sure that you want to completely remove Tavrin for Mac and all "
     "it's components?");
+
+// Folders that only root may change, owned by a user or writable by a group other than the
+// administrators', made when the test runs as root; otherwise those rows are skipped.
+QString folderOwnedBy(const QString &path, uid_t uid, gid_t gid, mode_t mode)
+{
+    if (::geteuid() != 0 || !QDir().mkpath(path))
+        return QString();
+    const QByteArray name = QFile::encodeName(path);
+    return ::chown(name.constData(), uid, gid) == 0 && ::chmod(name.constData(), mode) == 0 ? path : QString();
+}
 
 const QStringList kProcessNameKeys = {
     QStringLiteral("ApplicationExecName"), QStringLiteral("MonitorExecName"),
@@ -98,17 +113,21 @@ const QStringList kSystemFolders = {
 
 QPair<QString, QString> homeAndItsParent()
 {
+    // The system folders as resolved count too (/sbin is /usr/sbin on Debian).
+    QStringList system = kSystemFolders;
+    for (const QString &folder : kSystemFolders)
+        system << QFileInfo(folder).canonicalFilePath();
     QString home, parent;
     setpwent();
     while (const passwd *pw = getpwent()) {
         const QString dir = QDir::cleanPath(QString::fromLocal8Bit(pw->pw_dir ? pw->pw_dir : ""));
-        if (!dir.startsWith(u'/') || kSystemFolders.contains(dir) || dir.startsWith(QLatin1String("/home/"))
+        if (!dir.startsWith(u'/') || system.contains(dir) || dir.startsWith(QLatin1String("/home/"))
             || dir.startsWith(QLatin1String("/Users/")))
             continue;
         if (home.isEmpty())
             home = dir;
         const QString up = QFileInfo(dir).path();
-        if (parent.isEmpty() && !kSystemFolders.contains(up))
+        if (parent.isEmpty() && !system.contains(up))
             parent = up;
     }
     endpwent();
@@ -164,6 +183,8 @@ private slots:
         QVERIFY(::chmod(QFile::encodeName(m_dir.filePath(QStringLiteral("open"))).constData(), 0777) == 0);
         QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("closed")));
         QVERIFY(::chmod(QFile::encodeName(m_dir.filePath(QStringLiteral("closed"))).constData(), 0755) == 0);
+        QVERIFY(QFile::link(m_dir.filePath(QStringLiteral("open")), m_dir.filePath(QStringLiteral("toOpen"))));
+        QVERIFY(QFile::link(QStringLiteral("/bin"), m_dir.filePath(QStringLiteral("toBin"))));
     }
 
     void cleanTablePasses()
@@ -251,6 +272,12 @@ private slots:
         row("scratch file removal", "UninstallProcessInstanceCommandOutputFilePath", QString("/var/lib/Pelloma/../../.."), "system-folder");
         row("through a link to root", "DaemonPlist", QString(dir + "/toRoot/usr"), "system-folder");
         row("into a link to usr", "DaemonPlist", QString(dir + "/toUsr/"), "system-folder");
+        // /bin and /lib are links into /usr on this system: their targets are system folders too.
+        const bool usrMerged = QFileInfo(QStringLiteral("/bin")).isSymLink();
+        row("usr bin", "ApplicationsFolder", usrMerged ? QVariant(QString("/usr/bin")) : absent(), "system-folder");
+        row("usr lib", "DaemonPlist", usrMerged ? QVariant(QString("/usr/lib/")) : absent(), "system-folder");
+        row("link to usr, then bin", "ApplicationsFolder", QString(dir + "/toUsr/bin/"), "system-folder");
+        row("into a link to bin", "RecieptFilePath", QString(dir + "/toBin/"), "system-folder");
 
         row("home of the user", "LoginInfo", QString("/home/%@"), "home-folder");
         row("Users home", "MonitorUserDefaultsFile", QString("/Users/%@/"), "home-folder");
@@ -266,6 +293,15 @@ private slots:
         row("dev shm", "LogoutCommandOutputFilePath", QString("/dev/shm/Pelloma/logout.txt"), "world-writable");
         row("folder with o+w", "LogoutCommandOutputFilePath", QString(dir + "/open/logout.txt"), "world-writable");
         row("below a folder with o+w", "LastConsoleUserNameFilePath", QString(dir + "/open/sub/console.txt"), "world-writable");
+        row("marker in a folder with o+w", "UninstallerFilePath", QString(dir + "/open/KillDaemon.plist"), "world-writable");
+        row("schedule list below o+w", "SchedulerSettingsFile", QString(dir + "/open/sub/Schedules.plist"), "world-writable");
+        row("marker through a link to o+w", "UninstallerFilePath", QString(dir + "/toOpen/KillDaemon.plist"), "world-writable");
+        const QString groupWritable = folderOwnedBy(dir + "/nogroup", 0, 65534, 0775);
+        row("group not the administrators'", "SchedulerSettingsFile",
+            groupWritable.isEmpty() ? absent() : QVariant(groupWritable + "/Schedules.plist"), "group-writable");
+        const QString userOwned = folderOwnedBy(dir + "/nobody", 65534, 0, 0755);
+        row("owned by a user", "UninstallProcessInstanceCommandOutputFilePath",
+            userOwned.isEmpty() ? absent() : QVariant(userOwned + "/ps.txt"), "user-owned");
         row("double quote in scratch path", "LastConsoleUserNameFilePath", QString("/var/lib/Pelloma/a\"b.txt"), "shell-quoting");
         row("dollar in scratch path", "UninstallProcessInstanceCommandOutputFilePath", QString("/var/lib/Pelloma/$HOME.txt"), "shell-quoting");
 
@@ -330,6 +366,11 @@ private slots:
         QTest::newRow("dot-dot staying inside") << "DaemonPlist" << "/etc/Pelloma/x/../daemon.plist";
         QTest::newRow("link itself") << "DaemonPlist" << dir + "/toUsr";
         QTest::newRow("closed scratch folder") << "LogoutCommandOutputFilePath" << dir + "/closed/logout.txt";
+        QTest::newRow("file in usr bin") << "ApplicationsFolder" << "/usr/bin/pelloma-sample";
+        const group *admins = getgrnam("sudo");
+        const QString adminsFolder = admins ? folderOwnedBy(dir + "/admins", 0, admins->gr_gid, 02775) : QString();
+        if (!adminsFolder.isEmpty())
+            QTest::newRow("administrators' group folder") << "UninstallerFilePath" << adminsFolder + "/KillDaemon.plist";
         QTest::newRow("four characters") << "STunnelName" << "Ptun";
         QTest::newRow("27 characters") << "SchedulerSTunnelName" << "PellomaSchedulerTunnel12345";
         QTest::newRow("dash inside") << "DaemonExecName" << "pelloma-daemon";
@@ -343,7 +384,7 @@ private slots:
         // The world-writable rule looks at every folder above: the build folder must not be one.
         for (QString f = m_dir.path(); f != QLatin1String("/"); f = QFileInfo(f).path()) {
             struct stat st {};
-            if (key.contains(QLatin1String("Output")) && ::stat(QFile::encodeName(f).constData(), &st) == 0
+            if ((key.contains(QLatin1String("Output")) || key == QLatin1String("UninstallerFilePath")) && ::stat(QFile::encodeName(f).constData(), &st) == 0
                 && (st.st_mode & S_IWOTH))
                 QSKIP("the build folder lies in a world-writable folder");
         }
@@ -372,6 +413,81 @@ private slots:
         QCOMPARE(r.out[2], QStringLiteral("LoginInfo: home-folder: rm -rf removes the home folder /home/")
                                + QString::fromLocal8Bit(pw->pw_name));
         QVERIFY(r.out[3].startsWith(QLatin1String("LogoutCommandOutputFilePath: world-writable: ")));
+    }
+
+    // One change to the table of configured values, and nothing else, changes both what the
+    // uninstall acts on and what the check judges. VALUE is KEY's value in the deployment;
+    // the changed table gives KEY the use USE and the step STEP as well. PLANNED is what
+    // step STEP acts on under KEY (null: KEY is not among its targets).
+    void tableDrivesBoth_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<uint>("use");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<QString>("findingBefore");
+        QTest::addColumn<QString>("findingAfter");
+        QTest::addColumn<QString>("plannedBefore");
+        QTest::addColumn<QString>("plannedAfter");
+        const QString user = currentUserName();
+        const QString home = m_dir.filePath(QStringLiteral("home"));
+        QTest::newRow("a user path standardized")
+            << "ApplicationPreferenceFile" << "~/%@-prefs.plist" << uint(ZVConfiguredValues::Standardized) << 13
+            << "not-absolute" << "" << "~/" + user + "-prefs.plist" << home + "/" + user + "-prefs.plist";
+        QTest::newRow("the schedule list removed too")
+            << "SchedulerSettingsFile" << "/var" << uint(ZVConfiguredValues::Removed) << 25
+            << "" << "system-folder" << QString() << "/var";
+    }
+
+    void tableDrivesBoth()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, value);
+        QFETCH(uint, use);
+        QFETCH(int, step);
+        QFETCH(QString, findingBefore);
+        QFETCH(QString, findingAfter);
+        QFETCH(QString, plannedBefore);
+        QFETCH(QString, plannedAfter);
+        // The deployment holds every row's value at once: the lookup reads its table once.
+        static const bool loaded = [this] {
+            QVariantMap values = cleanTable();
+            values.insert(QStringLiteral("ApplicationPreferenceFile"), QStringLiteral("~/%@-prefs.plist"));
+            values.insert(QStringLiteral("SchedulerSettingsFile"), QStringLiteral("/var"));
+            const QString folder = m_dir.filePath(QStringLiteral("deployment"));
+            qputenv("HOME", QFile::encodeName(m_dir.filePath(QStringLiteral("home"))));
+            NSBundle::mainBundle().setResourcePath(folder);
+            return QDir().mkpath(folder)
+                && PropertyList::writeFile(values, folder + QStringLiteral("/Localizable.plist"), PropertyList::Format::XML, false);
+        }();
+        QVERIFY(loaded);
+        QVariantMap values = cleanTable();
+        values.insert(key, value);
+
+        ZVConfiguredValues changed = ZVConfiguredValues::standard();
+        for (ZVConfiguredValues::Entry &entry : changed.entries) {
+            if (entry.key == key) {
+                entry.uses |= use;
+                entry.steps.append(step);
+            }
+        }
+        const auto outcome = [&](const ZVConfiguredValues &table) {
+            QString category;
+            for (const DeploymentFinding &f : checkDeployment(values, currentUserName(), table)) {
+                if (f.key == key)
+                    category = f.category;
+            }
+            QString planned;
+            for (const ZVUninstallProcedure::PlannedStep &p : ZVUninstallProcedure(table).plan()) {
+                for (const ZVUninstallProcedure::Target &t : p.targets) {
+                    if (p.step.number == step && t.key == key)
+                        planned = t.value;
+                }
+            }
+            return QPair<QString, QString>(category, planned);
+        };
+        QCOMPARE(outcome(ZVConfiguredValues::standard()), qMakePair(findingBefore, plannedBefore));
+        QCOMPARE(outcome(changed), qMakePair(findingAfter, plannedAfter));
     }
 
     void unreadableTable_data()

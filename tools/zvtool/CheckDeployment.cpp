@@ -4,30 +4,37 @@
 // deployment places beside the uninstaller) and reports every value that would make the
 // uninstall act on the wrong thing: a key that is missing or not a string, a path that is
 // not absolute where the uninstall needs one, a removal (run as root with "/bin/rm -rf")
-// that would hit a system folder or a home folder, a scratch file in a world-writable
-// folder, a process name that the process listings would miss or misread, an empty
-// product name or command line.
+// that would hit a system folder or a home folder, a file written with the user's rights in
+// a folder that others than the administrators may write, a process name that the process
+// listings would miss or misread, an empty product name or command line.
 //
 // Output: one finding per line on stdout, "KEY: CATEGORY: explanation", in the order of
-// kKeys below and, within a key, in the order of the checks. Control characters in keys
+// the table of configured values (ZVConfiguredValues) and, within a key, in the order of the checks. Control characters in keys
 // and values are written escaped (a line feed as "\n"), so every finding is one line.
 // Advice that is not a finding (where a process name must stand in its command line) goes
 // to stderr as "KEY: note: ...", unless --quiet is given.
 // Exit status: 0 no finding, 1 findings or an unreadable table, 2 usage error.
 //
 // Choices made here:
-// - Every key of kKeys is required, the display texts and the alert message included: a
+// - Every key of the table of configured values is required, the display texts and the alert message included: a
 //   missing alert message shows the key itself, which names brand Tavrin whatever the brand.
 // - "%@" stands for --user NAME (default: the user running the check) and a leading "~" for
 //   that user's home from the password database, or /home/NAME when NAME has no account.
 // - A path is judged by its text ("." / ".." / "//" resolved) and again with the symbolic
 //   links of its existing folders resolved; the last component counts as written (rm -rf
 //   removes a link, not its target) unless the path ends with "/".
+// - The system folders count as written and as resolved (/bin, a link into /usr on Debian,
+//   makes /usr/bin one too).
+// - A file that the uninstall writes with the user's rights (the marker, the schedule list,
+//   the scratch files: "written by the user" in the table) must lie where only administrators
+//   (root, the groups sudo, admin, wheel and their members) can create entries: every folder
+//   above it, as written and with its links resolved, is looked at.
 // - Format errors (a "%@" count other than one, a lone "%") end a path's checks: what the
 //   uninstall would act on cannot be known.
 // - The 27-character limit is a finding where it can be measured (a name longer than 27, or
 //   the two login-item programs, whose registered path begins their command line); for the
 //   other process names it is a note on stderr, so that a clean table prints nothing on stdout.
+#include "CheckDeployment.h"
 #include "Commands.h"
 
 #include "PropertyList.h"
@@ -40,81 +47,16 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// How the uninstall uses a value.
-enum class Kind {
-    DisplayText,     // shown as it is
-    AbsolutePath,    // used unchanged, must be a full path
-    UserPathFormat,  // one "%@" replaced by the user's short login name
-    PlainFormat,     // a format without arguments: a literal "%" is written "%%"
-    ProcessName,     // looked for in the process listings with ps | grep
-    CommandLine,     // run through the shell
-};
-
-// Further uses, as flags.
-enum Use : unsigned {
-    NoUse = 0,
-    Removed = 1,       // removed with rm -rf (as root, or as the user for scratch files)
-    Standardized = 2,  // a leading "~" is expanded, "." / ".." / "//" are resolved
-    Scratch = 4,       // written by a shell redirect into "PATH", read back, removed
-    Format = 8,        // a display text that is also used as a format without arguments
-};
-
-struct KeySpec {
-    const char *key;
-    Kind kind;
-    unsigned use;
-    // For a process name: the key of the program's path as registered among the login
-    // items, which starts the program and so begins its command line.
-    const char *execPathKey;
-};
-
-const char kAlertMessageKey[] =
-    "Stop any backup operation that may be in progress and then proceed to uninstall the "
-    "application.\n Are you sure that you want to completely remove Tavrin for Mac and all "
-    "it's components?";
-
-// Every key the uninstaller looks up, and how it uses the value.
-const KeySpec kKeys[] = {
-    {"ApplicationName", Kind::DisplayText, NoUse, nullptr},
-    {"Yes", Kind::DisplayText, NoUse, nullptr},
-    {"No", Kind::DisplayText, NoUse, nullptr},
-    {kAlertMessageKey, Kind::DisplayText, Format, nullptr},
-    {"ApplicationExecName", Kind::ProcessName, NoUse, "ApplicationExecPath"},
-    {"MonitorExecName", Kind::ProcessName, NoUse, "MonitorExecPath"},
-    {"DaemonExecName", Kind::ProcessName, NoUse, nullptr},
-    {"WebManagementExecName", Kind::ProcessName, NoUse, nullptr},
-    {"ExecuterName", Kind::ProcessName, NoUse, nullptr},
-    {"STunnelName", Kind::ProcessName, NoUse, nullptr},
-    {"SchedulerExecuterName", Kind::ProcessName, NoUse, nullptr},
-    {"SchedulerSTunnelName", Kind::ProcessName, NoUse, nullptr},
-    {"DaemonUnloadCommand", Kind::CommandLine, NoUse, nullptr},
-    {"WebDaemonUnloadCommand", Kind::CommandLine, NoUse, nullptr},
-    {"DaemonPlist", Kind::AbsolutePath, Removed, nullptr},
-    {"WebDaemonPlist", Kind::AbsolutePath, Removed, nullptr},
-    {"ApplicationsFolder", Kind::AbsolutePath, Removed, nullptr},
-    {"UninstallerFilePath", Kind::AbsolutePath, NoUse, nullptr},
-    {"ApplicationPreferenceFile", Kind::UserPathFormat, Removed, nullptr},
-    {"MonitorUserDefaultsFile", Kind::UserPathFormat, Removed, nullptr},
-    {"DaemonUserDefaultsFile", Kind::UserPathFormat, Removed, nullptr},
-    {"RecieptFilePath", Kind::AbsolutePath, Removed, nullptr},
-    {"ShortcutPath", Kind::UserPathFormat, Removed | Standardized, nullptr},
-    {"SchedulerState", Kind::AbsolutePath, Removed, nullptr},
-    {"SchedulerLoginInfo", Kind::AbsolutePath, Removed, nullptr},
-    {"LoginInfo", Kind::UserPathFormat, Removed | Standardized, nullptr},
-    {"ApplicationStatusPath", Kind::PlainFormat, Removed | Standardized, nullptr},
-    {"SchedulerSettingsFile", Kind::AbsolutePath, NoUse, nullptr},
-    {"ApplicationExecPath", Kind::AbsolutePath, NoUse, nullptr},
-    {"MonitorExecPath", Kind::AbsolutePath, NoUse, nullptr},
-    {"UninstallProcessInstanceCommandOutputFilePath", Kind::PlainFormat, Removed | Scratch, nullptr},
-    {"LastConsoleUserNameFilePath", Kind::PlainFormat, Removed | Scratch, nullptr},
-    {"LogoutCommandOutputFilePath", Kind::PlainFormat, Removed | Scratch, nullptr},
-};
+using Kind = ZVConfiguredValues::Kind;
+using Entry = ZVConfiguredValues::Entry;
+using Use = ZVConfiguredValues::Use;
 
 // Folders whose removal would take the system or everybody's data with it.
 const char *const kSystemFolders[] = {
@@ -122,6 +64,9 @@ const char *const kSystemFolders[] = {
     "/lib", "/lib64", "/var", "/opt", "/home", "/root", "/boot", "/dev", "/proc", "/sys",
     "/run", "/tmp", "/Volumes",
 };
+
+// The groups whose members administer the machine (sudo on Debian).
+const QStringList kAdministratorsGroups = {QStringLiteral("sudo"), QStringLiteral("admin"), QStringLiteral("wheel")};
 
 // Folders where anybody may create files, whatever their mode says at check time.
 const char *const kWorldWritableFolders[] = {"/tmp", "/var/tmp", "/dev/shm", "/run/lock", "/var/lock"};
@@ -282,48 +227,55 @@ struct Finding {
 
 class Checker {
 public:
-    Checker(const QVariantMap &table, const QString &user)
-        : m_table(table), m_user(user)
+    Checker(const QVariantMap &table, const QString &user, const ZVConfiguredValues &values)
+        : m_table(table), m_user(user), m_values(values)
     {
         m_userHome = homeOf(user);
         if (m_userHome.isEmpty())
             m_userHome = QStringLiteral("/home/") + user;
         setpwent();
         while (const passwd *pw = getpwent()) {
-            if (pw->pw_dir && pw->pw_dir[0] == '/')
-                m_homes.insert(normalised(QString::fromLocal8Bit(pw->pw_dir)));
+            if (pw->pw_dir && pw->pw_dir[0] == '/') {
+                const QString home = QString::fromLocal8Bit(pw->pw_dir);
+                m_homes.insert(normalised(home));
+                if (const QString canonical = QFileInfo(home).canonicalFilePath(); !canonical.isEmpty())
+                    m_homes.insert(canonical);
+            }
         }
         endpwent();
     }
 
-    // Returns the number of findings.
-    int run(bool notes)
+    QList<DeploymentFinding> findings() const
     {
-        int count = 0;
-        for (const KeySpec &entry : kKeys) {
-            const QString key = QString::fromUtf8(entry.key);
-            const QList<Finding> findings = check(entry);
-            for (const Finding &f : findings)
-                out() << printable(key) << ": " << f.category << ": " << f.explanation << '\n';
-            count += int(findings.size());
-            const QVariant value = m_table.value(key);
-            if (notes && entry.kind == Kind::ProcessName && value.typeId() == QMetaType::QString
+        QList<DeploymentFinding> all;
+        for (const Entry &entry : m_values.entries) {
+            for (const Finding &f : check(entry))
+                all.append({entry.key, f.category, f.explanation});
+        }
+        return all;
+    }
+
+    // Advice that is not a finding: where a process name must stand in its command line.
+    QStringList notes() const
+    {
+        QStringList lines;
+        for (const Entry &entry : m_values.entries) {
+            const QVariant value = m_table.value(entry.key);
+            if (entry.kind == Kind::ProcessName && value.typeId() == QMetaType::QString
                 && !value.toString().trimmed().isEmpty()) {
-                const QString line = printable(key) + QStringLiteral(": note: start the program so that ")
-                    + quoted(value.toString())
-                    + QStringLiteral(" stands within the first %1 characters of its command line, "
-                                     "where ps cuts its COMMAND column\n").arg(kCommandColumnWidth);
-                out().flush(); // keeps a terminal's lines in order
-                std::fputs(line.toUtf8().constData(), stderr);
+                lines << printable(entry.key) + QStringLiteral(": note: start the program so that ")
+                        + quoted(value.toString())
+                        + QStringLiteral(" stands within the first %1 characters of its command line, "
+                                         "where ps cuts its COMMAND column").arg(kCommandColumnWidth);
             }
         }
-        return count;
+        return lines;
     }
 
 private:
-    QList<Finding> check(const KeySpec &entry) const
+    QList<Finding> check(const Entry &entry) const
     {
-        const QString key = QString::fromUtf8(entry.key);
+        const QString &key = entry.key;
         if (!m_table.contains(key))
             return {{QStringLiteral("missing"),
                      QStringLiteral("the table lacks this key, so the uninstall uses the key text itself")}};
@@ -338,7 +290,7 @@ private:
         switch (entry.kind) {
         case Kind::DisplayText:
         case Kind::CommandLine:
-            if (entry.use & Format) {
+            if (entry.has(Use::Format)) {
                 const Formatted f = format(text, QString());
                 if (f.lonePercent >= 0 || f.placeholders > 0)
                     findings << lonePercent(f.lonePercent >= 0 ? f.lonePercent : int(text.indexOf(QLatin1String("%@"))));
@@ -383,10 +335,10 @@ private:
     }
 
     // `path` is the value as the uninstall uses it before standardizing.
-    QList<Finding> checkPath(const KeySpec &entry, QString path) const
+    QList<Finding> checkPath(const Entry &entry, QString path) const
     {
         QList<Finding> findings;
-        if (entry.use & Standardized)
+        if (entry.has(Use::Standardized))
             path = expandTilde(path, m_user, m_userHome);
         if (!path.startsWith(u'/')) {
             QString why = QStringLiteral("the uninstall uses %1, relative to its working folder").arg(quoted(path));
@@ -394,18 +346,15 @@ private:
                 why += QStringLiteral(" (a leading \"~\" is not expanded for this key)");
             return {{QStringLiteral("not-absolute"), why}};
         }
-        if (entry.use & Removed) {
+        if (entry.has(Use::Removed)) {
             if (const auto hit = removalHit(path))
                 findings << *hit;
         }
-        if (entry.use & Scratch) {
-            const QString folder = worldWritableFolder(path);
-            if (!folder.isEmpty()) {
-                findings << Finding{QStringLiteral("world-writable"),
-                                    QStringLiteral("%1 lies in the world-writable folder %2, where another user can "
-                                                   "put a link that the listing is written through and that rm -rf removes")
-                                        .arg(quoted(path), folder)};
-            }
+        if (entry.has(Use::WrittenByUser)) {
+            if (const auto writers = otherWriters(path))
+                findings << *writers;
+        }
+        if (entry.has(Use::ShellRedirect)) {
             for (const QChar c : path) {
                 if (kDoubleQuoteCharacters.contains(c)) {
                     findings << Finding{QStringLiteral("shell-quoting"),
@@ -442,14 +391,25 @@ private:
         return Finding{system ? QStringLiteral("system-folder") : QStringLiteral("home-folder"), explanation};
     }
 
-    static bool isSystemFolder(const QString &path)
+    // The system folders as written and, where a folder is a link (/bin into /usr on
+    // Debian), as resolved: a path is compared with both.
+    static const QStringList &systemFolders()
     {
-        for (const char *folder : kSystemFolders) {
-            if (path == QLatin1String(folder))
-                return true;
-        }
-        return false;
+        static const QStringList folders = [] {
+            QStringList list;
+            for (const char *folder : kSystemFolders)
+                list << QString::fromLatin1(folder);
+            for (const char *folder : kSystemFolders) {
+                const QString canonical = QFileInfo(QString::fromLatin1(folder)).canonicalFilePath();
+                if (!canonical.isEmpty() && !list.contains(canonical))
+                    list << canonical;
+            }
+            return list;
+        }();
+        return folders;
     }
+
+    static bool isSystemFolder(const QString &path) { return systemFolders().contains(path); }
 
     bool isHomeFolder(const QString &path) const
     {
@@ -466,9 +426,9 @@ private:
     {
         if (isSystemFolder(path) || isHomeFolder(path))
             return path;
-        for (const char *folder : kSystemFolders) {
-            if (isAncestor(path, QLatin1String(folder)))
-                return QLatin1String(folder);
+        for (const QString &folder : systemFolders()) {
+            if (isAncestor(path, folder))
+                return folder;
         }
         QStringList homes(m_homes.cbegin(), m_homes.cend());
         homes.sort();
@@ -479,25 +439,86 @@ private:
         return QString();
     }
 
-    // The innermost folder above the path where anybody may create entries.
-    static QString worldWritableFolder(const QString &path)
+    // A folder above PATH (as written, and with its links resolved, since a write follows
+    // them) where somebody other than the administrators may create or replace entries: the
+    // innermost one that is world-writable, group-writable by a group other than the
+    // administrators' or owned by a user who is not an administrator.
+    static std::optional<Finding> otherWriters(const QString &path)
     {
-        QString folder = normalised(path);
-        while (folder != QLatin1String("/")) {
-            folder = QFileInfo(folder).path();
-            for (const char *known : kWorldWritableFolders) {
-                if (folder == QLatin1String(known))
-                    return folder;
+        for (const QString &start : {normalised(path), resolved(path)}) {
+            QString folder = start;
+            while (folder != QLatin1String("/")) {
+                folder = QFileInfo(folder).path();
+                QString who;
+                struct stat st {};
+                const bool isFolder = ::stat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+                if (std::any_of(std::begin(kWorldWritableFolders), std::end(kWorldWritableFolders),
+                                [&](const char *known) { return folder == QLatin1String(known); })
+                    || (isFolder && (st.st_mode & S_IWOTH)))
+                    return Finding{QStringLiteral("world-writable"), otherWritersText(path, QStringLiteral("the world-writable folder ") + folder)};
+                if (!isFolder)
+                    continue;
+                if ((st.st_mode & S_IWGRP) && !isAdministratorsGroup(st.st_gid))
+                    who = QStringLiteral("the folder %1, writable by the group %2,").arg(folder, groupName(st.st_gid));
+                else if (!isAdministrator(st.st_uid))
+                    who = QStringLiteral("the folder %1, owned by the user %2,").arg(folder, userName(st.st_uid));
+                if (!who.isEmpty())
+                    return Finding{(st.st_mode & S_IWGRP) && !isAdministratorsGroup(st.st_gid) ? QStringLiteral("group-writable")
+                                                                                            : QStringLiteral("user-owned"),
+                                   otherWritersText(path, who)};
             }
-            struct stat st {};
-            if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && S_ISDIR(st.st_mode)
-                && (st.st_mode & S_IWOTH))
-                return folder;
         }
-        return QString();
+        return std::nullopt;
     }
 
-    QList<Finding> checkProcessName(const KeySpec &entry, const QString &name) const
+    static QString otherWritersText(const QString &path, const QString &where)
+    {
+        return QStringLiteral("the uninstall writes %1 in %2 where somebody other than the administrators can "
+                              "put a link that the write follows and that rm -rf removes").arg(quoted(path), where);
+    }
+
+    // Root's group and the groups whose members may administer the machine.
+    static bool isAdministratorsGroup(gid_t gid)
+    {
+        if (gid == 0)
+            return true;
+        const group *g = getgrgid(gid);
+        return g && g->gr_name && kAdministratorsGroups.contains(QString::fromLocal8Bit(g->gr_name));
+    }
+
+    static bool isAdministrator(uid_t uid)
+    {
+        if (uid == 0)
+            return true;
+        const passwd *pw = getpwuid(uid);
+        if (!pw)
+            return false;
+        if (isAdministratorsGroup(pw->pw_gid))
+            return true;
+        const QByteArray name(pw->pw_name);
+        for (const QString &admins : kAdministratorsGroups) {
+            const group *g = getgrnam(admins.toLocal8Bit().constData());
+            for (char **member = g ? g->gr_mem : nullptr; member && *member; ++member) {
+                if (name == *member)
+                    return true;
+            }
+        }
+        return false;
+    }
+
+    static QString groupName(gid_t gid)
+    {
+        const group *g = getgrgid(gid);
+        return g && g->gr_name ? QString::fromLocal8Bit(g->gr_name) : QString::number(gid);
+    }
+
+    static QString userName(uid_t uid)
+    {
+        const passwd *pw = getpwuid(uid);
+        return pw && pw->pw_name ? QString::fromLocal8Bit(pw->pw_name) : QString::number(uid);
+    }
+
+    QList<Finding> checkProcessName(const Entry &entry, const QString &name) const
     {
         QList<Finding> findings;
         auto offending = [&name](const QString &set) {
@@ -541,14 +562,14 @@ private:
             findings << Finding{QStringLiteral("too-long"),
                                 QStringLiteral("`ps -axwwopid,command,user` cuts the command line at %1 characters, "
                                                "so a name of %2 characters is never found").arg(kCommandColumnWidth).arg(name.size())};
-        } else if (entry.execPathKey) {
-            const QString execPath = m_table.value(QString::fromUtf8(entry.execPathKey)).toString();
+        } else if (!entry.execPathKey.isEmpty()) {
+            const QString execPath = m_table.value(entry.execPathKey).toString();
             const qsizetype at = execPath.indexOf(name);
             if (at >= 0 && at + name.size() > kCommandColumnWidth) {
                 findings << Finding{QStringLiteral("past-column-27"),
                                     QStringLiteral("started from %1 (%2), the name ends at character %3 of the command line, "
                                                    "beyond the %4 characters that `ps -axwwopid,command,user` shows")
-                                        .arg(QString::fromUtf8(entry.execPathKey), quoted(execPath))
+                                        .arg(entry.execPathKey, quoted(execPath))
                                         .arg(at + name.size()).arg(kCommandColumnWidth)};
             }
         }
@@ -557,9 +578,12 @@ private:
 
     QVariantMap m_table;
     QString m_user;
+    ZVConfiguredValues m_values;
     QString m_userHome;
     QSet<QString> m_homes;
 };
+
+} // namespace
 
 QString currentUserName()
 {
@@ -568,7 +592,32 @@ QString currentUserName()
     return qEnvironmentVariable("USER");
 }
 
-} // namespace
+std::optional<QVariantMap> readDeploymentTable(const QString &plist, QString *problem)
+{
+    if (!QFileInfo::exists(plist)) {
+        *problem = QStringLiteral("no such file");
+        return std::nullopt;
+    }
+    const std::optional<QVariant> value = PropertyList::readFile(plist);
+    if (!value)
+        *problem = QStringLiteral("not a readable property list");
+    else if (value->typeId() != QMetaType::QVariantMap)
+        *problem = QStringLiteral("the property list is not a dictionary");
+    else
+        return value->toMap();
+    return std::nullopt;
+}
+
+QList<DeploymentFinding> checkDeployment(const QVariantMap &table, const QString &user,
+                                         const ZVConfiguredValues &values)
+{
+    return Checker(table, user, values).findings();
+}
+
+QString DeploymentFinding::line() const
+{
+    return printable(key) + QStringLiteral(": ") + category + QStringLiteral(": ") + explanation;
+}
 
 int cmdCheckDeployment(const QStringList &args)
 {
@@ -596,25 +645,28 @@ int cmdCheckDeployment(const QStringList &args)
     if (user.isNull())
         user = currentUserName();
 
-    const QFileInfo info(plist);
     QString problem;
-    QVariantMap table;
-    if (!info.exists()) {
-        problem = QStringLiteral("no such file");
-    } else {
-        const std::optional<QVariant> value = PropertyList::readFile(plist);
-        if (!value)
-            problem = QStringLiteral("not a readable property list");
-        else if (value->typeId() != QMetaType::QVariantMap)
-            problem = QStringLiteral("the property list is not a dictionary");
-        else
-            table = value->toMap();
-    }
-    if (!problem.isEmpty()) {
+    const std::optional<QVariantMap> table = readDeploymentTable(plist, &problem);
+    if (!table) {
         std::fprintf(stderr, "zvtool: check-deployment: %s: %s\n", plist.toUtf8().constData(),
                      problem.toUtf8().constData());
         return 1;
     }
-    const int findings = Checker(table, user).run(notes);
-    return findings == 0 ? 0 : 1;
+    const Checker checker(*table, user, ZVConfiguredValues::standard());
+    const QList<DeploymentFinding> findings = checker.findings();
+    // Findings in table order, each key's notes after its findings, as a terminal shows them.
+    const QStringList noteLines = notes ? checker.notes() : QStringList();
+    for (const ZVConfiguredValues::Entry &entry : ZVConfiguredValues::standard().entries) {
+        for (const DeploymentFinding &f : findings) {
+            if (f.key == entry.key)
+                out() << f.line() << '\n';
+        }
+        for (const QString &note : noteLines) {
+            if (note.startsWith(printable(entry.key) + QStringLiteral(": note: "))) {
+                out().flush(); // keeps a terminal's lines in order
+                std::fprintf(stderr, "%s\n", note.toUtf8().constData());
+            }
+        }
+    }
+    return findings.isEmpty() ? 0 : 1;
 }

@@ -16,6 +16,9 @@ int cmdVersion(const QStringList &args);
 // check-deployment PLIST [--user NAME] [--quiet]: the safety check of a table of values;
 // one "KEY: CATEGORY: explanation" line per finding, exit 0 only when there is none.
 int cmdCheckDeployment(const QStringList &args);
+// uninstall plan DEPLOYMENT_DIR [--json] | uninstall run DEPLOYMENT_DIR [--report FILE]
+// (Uninstall.cpp): the uninstall without its window.
+int cmdUninstall(const QStringList &args);
 // Size and duration texts (SizeTexts.cpp).
 int cmdSizeText(const QStringList &args);
 int cmdTimeText(const QStringList &args);

@@ -17,6 +17,7 @@ struct Subcommand {
 const Subcommand kSubcommands[] = {
     {"version", cmdVersion, "version"},
     {"check-deployment", cmdCheckDeployment, "check-deployment PLIST [--user NAME] [--quiet]"},
+    {"uninstall", cmdUninstall, "uninstall plan DEPLOYMENT_DIR [--json] | uninstall run DEPLOYMENT_DIR [--report FILE]"},
     {"size-text", cmdSizeText, "size-text bytes|truncated|bits|outline VALUE...   (VALUE: decimal size or - for none)"},
     {"time-text", cmdTimeText, "time-text H M S"},
     {"email", cmdEmail, "email [--strict] [--] TEXT..."},
@@ -36,26 +37,6 @@ void printUsage(FILE *to)
 }
 
 } // namespace
-
-int usageError(const QString &message)
-{
-    std::fprintf(stderr, "zvtool: %s\n", message.toUtf8().constData());
-    return 2;
-}
-
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-int cmdVersion(const QStringList &args)
-{
-    if (!args.isEmpty())
-        return usageError(QStringLiteral("version takes no arguments"));
-    out() << QCoreApplication::applicationVersion() << '\n';
-    return 0;
-}
 
 int main(int argc, char *argv[])
 {
