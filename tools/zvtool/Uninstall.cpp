@@ -225,6 +225,12 @@ int runUninstall(const Options &options)
             QJsonObject item{{QStringLiteral("value"), o.target.value}, {QStringLiteral("outcome"), o.outcome}};
             if (!o.target.key.isNull())
                 item.insert(QStringLiteral("key"), o.target.key);
+            if (report.step.action == Action::Stop) {
+                QJsonArray ids;
+                for (const qint32 id : o.stopped)
+                    ids.append(id);
+                item.insert(QStringLiteral("stopped"), ids);
+            }
             actedOn.append(item);
             if (o.outcome.startsWith(QLatin1String("failed")))
                 ++failed;

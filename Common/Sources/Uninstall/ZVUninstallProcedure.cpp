@@ -193,7 +193,7 @@ QList<ZVUninstallProcedure::Outcome> ZVUninstallProcedure::perform(const Step &s
         break;
     case A::Stop:
         for (const Target &t : list)
-            outcomes.append({t, stop(t.value, look)});
+            outcomes.append(stop(t, look));
         break;
     case A::Remove:
         for (const Target &t : list)
@@ -241,23 +241,26 @@ QList<ZVUninstallProcedure::Outcome> ZVUninstallProcedure::perform(const Step &s
     return outcomes;
 }
 
-QString ZVUninstallProcedure::stop(const QString &name, bool look)
+ZVUninstallProcedure::Outcome ZVUninstallProcedure::stop(const Target &target, bool look)
 {
     ZVAuthentication *auth = ZVAuthentication::sharedInstance();
-    note(QStringLiteral("stop ") + name);
-    const QList<qint32> before = look ? auth->getAllProcessIDsWithName(name) : QList<qint32>();
-    const bool ran = auth->killProcess(name);
+    note(QStringLiteral("stop ") + target.value);
+    const QList<qint32> before = look ? auth->getAllProcessIDsWithName(target.value) : QList<qint32>();
+    const bool ran = auth->killProcess(target.value);
     if (!look)
-        return QString();
-    const QList<qint32> after = auth->getAllProcessIDsWithName(name);
-    int stopped = 0;
-    for (const qint32 id : before)
-        stopped += after.contains(id) ? 0 : 1;
+        return {target, QString(), {}};
+    const QList<qint32> after = auth->getAllProcessIDsWithName(target.value);
+    QList<qint32> stopped;
+    for (const qint32 id : before) {
+        if (!after.contains(id))
+            stopped.append(id);
+    }
+    QString outcome = QStringLiteral("%1 processes stopped").arg(stopped.size());
     if (!ran)
-        return QStringLiteral("failed: the kill was refused or could not be started (%1 processes stopped)").arg(stopped);
-    if (!after.isEmpty())
-        return QStringLiteral("failed: %1 processes still running (%2 processes stopped)").arg(after.size()).arg(stopped);
-    return QStringLiteral("%1 processes stopped").arg(stopped);
+        outcome = QStringLiteral("failed: the kill was refused or could not be started (%1)").arg(outcome);
+    else if (!after.isEmpty())
+        outcome = QStringLiteral("failed: %1 processes still running (%2)").arg(after.size()).arg(outcome);
+    return {target, outcome, stopped};
 }
 
 QString ZVUninstallProcedure::remove(const QString &path, bool look)

@@ -44,8 +44,11 @@ public:
     };
     // What one step did, for reports; made only when stepFinished is set.
     struct Outcome {
+        Outcome(Target target, QString outcome, QList<qint32> stopped = {})
+            : target(std::move(target)), outcome(std::move(outcome)), stopped(std::move(stopped)) {}
         Target target;
         QString outcome;   // "removed", "was absent", "failed: REASON", "N processes stopped", ...
+        QList<qint32> stopped;  // for a stop: the ids of the processes it stopped
     };
     struct StepReport {
         Step step;
@@ -100,7 +103,7 @@ private:
     void note(const QString &line) const;
     QList<Outcome> perform(const Step &step, const QList<Target> &targets, bool *granted);
     QString remove(const QString &path, bool look);
-    QString stop(const QString &name, bool look);
+    Outcome stop(const Target &target, bool look);
 
     ZVConfiguredValues m_values;
     QStringList m_removalArguments;
