@@ -49,6 +49,9 @@ python3 "$root/tools/sample-product.py" install "$deployment"
 echo "== Sample product in $sandbox, before the uninstall:"
 python3 "$root/tools/sample-product.py" report "$deployment"
 
+echo "== What the uninstall will do (zvtool uninstall plan):"
+"$build/bin/zvtool" uninstall plan "$deployment" | sed 's/^/  /' || true
+
 if [ -n "${DISPLAY:-}" ]; then
   echo "== Running the uninstaller; click through its pages."
   "$deployment/Uninstaller" || true

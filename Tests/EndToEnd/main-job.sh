@@ -12,6 +12,7 @@ for brand in tavrin pelloma; do
   check "$out" "alert: answered \"Yes\""
   check "$out" "after Uninstall: page 2, heading \"\", next \"Close\" (enabled), previous disabled, progress \"136.000000\""
   check "$out" "closed"
+  check "$out" "^  step 10 remove ApplicationsFolder .*/opt/${Brand} \(exists, "
   after=$(sed -n '/== After the uninstall:/,$p' "$out")
   echo "$after" > "$out.after"
   check "$out.after" "ApplicationsFolder +gone"
