@@ -30,7 +30,7 @@
 //   other process names it is a note on stderr, so that a clean table prints nothing on stdout.
 #include "Commands.h"
 
-#include "PropertyList.h"
+#include "ZVLocalizedString.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -602,7 +602,7 @@ int cmdCheckDeployment(const QStringList &args)
     if (!info.exists()) {
         problem = QStringLiteral("no such file");
     } else {
-        const std::optional<QVariant> value = PropertyList::readFile(plist);
+        const std::optional<QVariant> value = ZVReadLocalizedStringsTable(plist);
         if (!value)
             problem = QStringLiteral("not a readable property list");
         else if (value->typeId() != QMetaType::QVariantMap)
