@@ -13,7 +13,8 @@ enum : int {
     NSAlertErrorReturn = -2,
 };
 
-// Shows a modal alert with TITLE and MESSAGE (used as they are), the default button (also
+// Shows a modal alert with TITLE and MESSAGE (shown unchanged, as plain text; a label's "&"
+// is shown as an "&", never as a keyboard shortcut), the default button (also
 // pressed by Return), the alternate button and, when OTHERBUTTON is not null, a third one.
 // Returns which was pressed; closing the panel any other way (Escape) counts as the
 // default answer, as on the Mac. The panel's object name is "NSAlertPanel"; its buttons are

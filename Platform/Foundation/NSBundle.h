@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 class NSBundle {
@@ -16,9 +17,19 @@ public:
     QString resourcePath() const;
     void setResourcePath(const QString &path);
 
-    // The path of resource NAME.TYPE in the resource folder or in its "Resources" and
-    // "<language>.lproj" subfolders (English first); a null QString when there is none.
+    // The path of resource NAME.TYPE (NAME alone for an empty TYPE), searched as a bundle
+    // searches: first the resource folder itself and its "Resources" subfolder (resources
+    // that no language owns), then the localised folders "<localization>.lproj" (in either
+    // of the two) in the order of preferredLocalizations. So with en.lproj and de.lproj
+    // both holding it, a German-speaking user gets de.lproj's. A null QString when there is
+    // none.
     QString pathForResourceOfType(const QString &name, const QString &type) const;
+
+    // The user's preferred languages, from the locale (LANGUAGE, LC_ALL, LC_MESSAGES, LANG,
+    // or QLocale::setDefault), each as "<language>_<REGION>", "<language>-<REGION>" (a script
+    // such as "Latn" left out), "<language>" and its old English name ("German"); then English
+    // ("en", "English") as the development language, and "Base" last.
+    static QStringList preferredLocalizations();
 
     // The bundle's information dictionary: Info.plist in the resource folder, read anew on
     // each call; empty when it is missing or damaged.

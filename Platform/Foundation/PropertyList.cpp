@@ -1,7 +1,11 @@
 #include "PropertyList.h"
 
+#include "OpenStepPropertyList_p.h"
+
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QSaveFile>
 #include <QTimeZone>
 #include <algorithm>
@@ -355,29 +359,107 @@ bool isSafeToParse(const QByteArray &data, bool textsMayHoldNul)
 
 Node nodeFromVariant(const QVariant &value) { return Node(build(value, 0)); }
 
-std::optional<QVariant> fromData(const QByteArray &data)
+namespace {
+
+// The text of a text-form property list: UTF-16 (big- or little-endian, after its byte-order
+// mark, or without one when the text opens with "<" or "{" as one) or UTF-8 (after its
+// byte-order mark, or without one). A null QString when the bytes are not valid in that
+// encoding.
+QString decodeText(const QByteArray &data, bool *wasUtf16)
 {
-    if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max())
-        return std::nullopt;
-    plist_t root = nullptr;
-    if (!isSafeToParse(data))
-        return std::nullopt;
-    if (plist_is_binary(data.constData(), uint32_t(data.size())))
-        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
-    else if (data.trimmed().startsWith('<'))
-        plist_from_xml(data.constData(), uint32_t(data.size()), &root);
+    const auto byte = [&](qsizetype i) { return i < data.size() ? uint(uchar(data.at(i))) : 0x100u; };
+    QStringConverter::Encoding encoding = QStringConverter::Utf8;
+    qsizetype skip = 0;
+    if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+        skip = 3;
+    } else if (byte(0) == 0xFE && byte(1) == 0xFF) {
+        encoding = QStringConverter::Utf16BE;
+        skip = 2;
+    } else if (byte(0) == 0xFF && byte(1) == 0xFE) {
+        encoding = QStringConverter::Utf16LE;
+        skip = 2;
+    } else if (byte(0) == 0 && byte(1) != 0 && byte(1) < 0x80) {
+        encoding = QStringConverter::Utf16BE;
+    } else if (byte(0) != 0 && byte(0) < 0x80 && byte(1) == 0) {
+        encoding = QStringConverter::Utf16LE;
+    }
+    *wasUtf16 = encoding != QStringConverter::Utf8;
+    if (*wasUtf16 && (data.size() - skip) % 2 != 0)
+        return QString();
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(QByteArrayView(data).sliced(skip));
+    if (decoder.hasError())
+        return QString();
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
+// The value of a tree that libplist parsed, which is then freed; none for no tree.
+std::optional<QVariant> takeTree(plist_t root)
+{
     Node owner(root);
     if (!root)
         return std::nullopt;
     return convert(root, 0);
 }
 
-std::optional<QVariant> readFile(const QString &path)
+std::optional<QVariant> fromXml(const QByteArray &xml)
+{
+    if (!xmlIsSafe(xml))
+        return std::nullopt;
+    plist_t root = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &root);
+    return takeTree(root);
+}
+
+} // namespace
+
+std::optional<QVariant> fromData(const QByteArray &data)
+{
+    if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max())
+        return std::nullopt;
+    if (plist_is_binary(data.constData(), uint32_t(data.size()))) {
+        if (!isSafeToParse(data))
+            return std::nullopt;
+        plist_t root = nullptr;
+        plist_from_bin(data.constData(), uint32_t(data.size()), &root);
+        return takeTree(root);
+    }
+    bool wasUtf16 = false;
+    const QString text = decodeText(data, &wasUtf16);
+    if (text.isNull())
+        return std::nullopt;
+    qsizetype first = 0;
+    while (first < text.size() && text.at(first).isSpace())
+        ++first;
+    if (first < text.size() && text.at(first) == u'<') {
+        QString source = text;
+        // libplist reads UTF-8 only: the declaration is made to say what the bytes now are.
+        static const QRegularExpression declaration(QStringLiteral(R"(^(\s*<\?xml[^>]*?encoding\s*=\s*["'])[^"']*)"));
+        if (wasUtf16)
+            source.replace(declaration, QStringLiteral("\\1UTF-8"));
+        // An old-style root may also be data, "<0fbd 7728>", which is no XML.
+        static const QRegularExpression hexData(QStringLiteral(R"(^\s*<[0-9a-fA-F\s]*>)"));
+        if (!hexData.match(text).hasMatch())
+            return fromXml(source.toUtf8());
+    }
+    return fromOpenStepText(text);
+}
+
+std::optional<QVariant> readFile(const QString &path, qint64 maxBytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return fromData(file.readAll());
+    if (maxBytes < 0)
+        return fromData(file.readAll());
+    // The size is known before anything is read; reading one byte more also catches a file
+    // that grows meanwhile or reports no size (a pipe, a file under /proc).
+    if (file.size() > maxBytes)
+        return std::nullopt;
+    const QByteArray bytes = file.read(maxBytes + 1);
+    if (bytes.size() > maxBytes)
+        return std::nullopt;
+    return fromData(bytes);
 }
 
 QByteArray toData(const QVariant &value, Format format)

@@ -1,4 +1,4 @@
-// Property-list files and data (XML or binary), read into and written from QVariant values,
+// Property-list files and data (binary, XML or old-style text), read into and written from QVariant values,
 // over libplist. Dictionaries are QVariantMap, arrays QVariantList, strings QString, integers
 // qint64 (or quint64 above INT64_MAX), reals double, booleans bool, data QByteArray, dates
 // QDateTime (UTC). A UID node reads as a QVariantMap {"CF$UID": n}, as property-list tools
@@ -23,11 +23,15 @@ struct NodeDeleter {
 };
 using Node = std::unique_ptr<void, NodeDeleter>;
 
-// Parses XML or binary property-list bytes; none for anything else, for bytes nested deeper
-// than 512 levels, or for a value of a kind that has no QVariant form.
+// Parses property-list bytes in every form a Mac writes: binary, XML and old-style (OpenStep)
+// text, the text forms in UTF-8 (with or without a byte-order mark) or UTF-16 (big- or
+// little-endian, with a byte-order mark, or without one when the text opens with an ASCII
+// character). None for anything else, for bytes nested deeper than 512 levels, or for a
+// value of a kind that has no QVariant form.
 std::optional<QVariant> fromData(const QByteArray &data);
-// Reads the whole file; none when it cannot be read or parsed.
-std::optional<QVariant> readFile(const QString &path);
+// Reads the file; none when it cannot be read or parsed, or when it holds more than MAXBYTES
+// bytes (negative: no limit): then no more than MAXBYTES + 1 bytes are read.
+std::optional<QVariant> readFile(const QString &path, qint64 maxBytes = -1);
 
 // The property-list bytes of a value; empty when the value holds a kind that a property list
 // cannot hold (for instance a null QVariant).

@@ -1,6 +1,9 @@
 #include "ZVUninstallerWindow.h"
 
+#include "NSBundle.h"
+
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFile>
 #include <QPalette>
 #include <QPixmap>
@@ -10,13 +13,17 @@ QPixmap NSImageNamed(const QString &name)
     QStringList candidates{name};
     if (!name.contains(QLatin1Char('.')))
         candidates << name + QStringLiteral(".png") << name + QStringLiteral(".tif") << name + QStringLiteral(".tiff");
-    for (const QString &candidate : candidates) {
-        const QString path = QStringLiteral(":/Resources/") + candidate;
-        if (QFile::exists(path)) {
-            QPixmap pixmap(path);
-            if (!pixmap.isNull())
-                return pixmap;
-        }
+    QStringList paths;
+    for (const QString &candidate : candidates)
+        paths << NSBundle::mainBundle().pathForResourceOfType(candidate, QString());
+    for (const QString &candidate : candidates)
+        paths << QStringLiteral(":/Resources/") + candidate;
+    for (const QString &path : paths) {
+        if (path.isNull() || !QFile::exists(path))
+            continue;
+        QPixmap pixmap(path);
+        if (!pixmap.isNull())
+            return pixmap;
     }
     return QPixmap();
 }
@@ -55,6 +62,8 @@ void ZVUninstallerWindow::makeKeyAndOrderFront()
     raise();
     activateWindow();
 }
+
+void ZVUninstallerWindow::closeEvent(QCloseEvent *event) { event->ignore(); }
 
 void ZVUninstallerWindow::display()
 {

@@ -47,6 +47,12 @@ public:
     // Redraws the whole window at once, even while the event loop stands still.
     void display();
 
+protected:
+    // The user cannot close the window: a close request of the window system (its close
+    // message, a window list's "Close", a key the window manager binds) or a call of close()
+    // is refused on every page. The program ends only through the wizard's "Close".
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     NSWindowStyleMask m_styleMask = NSTitledWindowMask;
     NSBackingStoreType m_backing = NSBackingStoreBuffered;
@@ -55,5 +61,8 @@ private:
 };
 
 // The image NAME among the application's resources: NAME itself, or NAME with ".png",
-// ".tif" or ".tiff" when NAME has no extension; a null pixmap when there is none.
+// ".tif" or ".tiff" when NAME has no extension. A deployment's own image, found by the main
+// bundle's resource search, is used in place of the image built into the program; a null
+// pixmap when neither has one (or the deployment's file is no image the program can read
+// and none is built in).
 QPixmap NSImageNamed(const QString &name);

@@ -11,6 +11,7 @@
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -207,6 +208,41 @@ private slots:
         QCOMPARE(quiet.exitCode, 0);
         QCOMPARE(quiet.out, QStringList());
         QCOMPARE(quiet.err, QStringList());
+    }
+
+    // The clean table passes in every form a Mac writes a dictionary in, read by the lookup's
+    // own loader.
+    void cleanTableInEveryForm_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        auto quoted = [](QString text) {
+            return u'"' + text.replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\""))
+                              .replace(u'\n', QStringLiteral("\\n")) + u'"';
+        };
+        QString oldStyle = QStringLiteral("/* a deployment's table */\n{\n");
+        const QVariantMap table = cleanTable();
+        for (auto it = table.cbegin(); it != table.cend(); ++it)
+            oldStyle += quoted(it.key()) + QStringLiteral(" = ") + quoted(it.value().toString()) + QStringLiteral(";\n");
+        oldStyle += u'}';
+        const QString xml = QString::fromUtf8(PropertyList::toData(table, PropertyList::Format::XML));
+        auto encoded = [](const QString &text, QStringConverter::Encoding e) {
+            return QByteArray(QStringEncoder(e, QStringConverter::Flag::WriteBom).encode(text));
+        };
+        QTest::newRow("old-style") << oldStyle.toUtf8();
+        QTest::newRow("old-style, utf-16be") << encoded(oldStyle, QStringConverter::Utf16BE);
+        QTest::newRow("xml, utf-16le") << encoded(QString(xml).replace("UTF-8", "UTF-16"), QStringConverter::Utf16LE);
+        QTest::newRow("xml, utf-8 with bom") << encoded(xml, QStringConverter::Utf8);
+        QTest::newRow("binary") << PropertyList::toData(table, PropertyList::Format::Binary);
+    }
+    void cleanTableInEveryForm()
+    {
+        QFETCH(QByteArray, bytes);
+        const QString path = m_dir.filePath(QStringLiteral("form-%1.plist").arg(++m_tables));
+        QVERIFY(TestSupport::writeFile(path, bytes));
+        const Result r = run({path, QStringLiteral("--quiet")});
+        QCOMPARE(r.err, QStringList());
+        QCOMPARE(r.out, QStringList());
+        QCOMPARE(r.exitCode, 0);
     }
 
     // Each row changes one key of the clean table (an invalid value removes it) and expects
@@ -499,6 +535,9 @@ private slots:
         QTest::newRow("cut short") << QByteArray("<?xml version=\"1.0\"?><plist><dict><key>Yes</key>");
         QTest::newRow("array") << PropertyList::toData(QVariantList{QStringLiteral("Yes")}, PropertyList::Format::XML);
         QTest::newRow("binary string") << PropertyList::toData(QStringLiteral("Yes"), PropertyList::Format::Binary);
+        QVariantMap huge = cleanTable();
+        huge.insert(QStringLiteral("Filler"), QString(5 << 20, u'x'));
+        QTest::newRow("beyond 4 MiB") << PropertyList::toData(huge, PropertyList::Format::XML);
     }
 
     void unreadableTable()

@@ -1,8 +1,12 @@
 // Tilde expansion, path standardizing and formats used without arguments, as the uninstall
-// forms the paths it removes.
+// forms the paths it removes; the bundle's resource search by the user's language.
+#include "NSBundle.h"
 #include "NSPathUtilities.h"
 #include "NSStringFormat.h"
+#include "TestSupport.h"
 
+#include <QLocale>
+#include <QTemporaryDir>
 #include <QTest>
 
 class PathsTest : public QObject {
@@ -31,6 +35,40 @@ private slots:
         QFETCH(QString, path);
         QFETCH(QString, expected);
         QCOMPARE(stringByStandardizingPath(path), expected);
+    }
+
+    void resourceSearch_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("expected");
+        const QString en = "en.lproj/Localizable.plist", de = "de.lproj/Localizable.plist";
+        QTest::newRow("English only") << QStringList{en} << "de_DE" << en;
+        QTest::newRow("user's language over English") << QStringList{en, de} << "de_DE" << de;
+        QTest::newRow("English user keeps English") << QStringList{en, de} << "en_US" << en;
+        QTest::newRow("region before language") << QStringList{de, "de_AT.lproj/Localizable.plist"} << "de_AT"
+                                                << "de_AT.lproj/Localizable.plist";
+        QTest::newRow("old language names") << QStringList{"English.lproj/Localizable.plist", "German.lproj/Localizable.plist"}
+                                            << "de_DE" << "German.lproj/Localizable.plist";
+        QTest::newRow("under Resources") << QStringList{en, "Resources/" + de} << "de_DE" << "Resources/" + de;
+        QTest::newRow("no language owns it: first") << QStringList{"Localizable.plist", de} << "de_DE" << "Localizable.plist";
+        QTest::newRow("Base after English") << QStringList{"Base.lproj/Localizable.plist", "fr.lproj/Localizable.plist"}
+                                            << "de_DE" << "Base.lproj/Localizable.plist";
+        QTest::newRow("none") << QStringList{"fr.lproj/Localizable.plist"} << "de_DE" << "";
+    }
+    void resourceSearch()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QString, locale);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        for (const QString &file : files)
+            QVERIFY(TestSupport::writeFile(dir.filePath(file), "x"));
+        NSBundle::mainBundle().setResourcePath(dir.path());
+        QLocale::setDefault(QLocale(locale));
+        const QString found = NSBundle::mainBundle().pathForResourceOfType("Localizable", "plist");
+        QLocale::setDefault(QLocale::system());
+        QCOMPARE(found, expected.isEmpty() ? QString() : QFileInfo(dir.filePath(expected)).absoluteFilePath());
     }
 
     void formats_data()

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QRandomGenerator>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -89,6 +90,53 @@ private slots:
                                          PropertyList::Format::XML, true));
         QVERIFY(!PropertyList::writeFile(QVariant(), dir.filePath(QStringLiteral("x.plist")), PropertyList::Format::XML, true));
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("x.plist"))));
+    }
+
+    // Every text form a Mac writes for a dictionary reads as the same dictionary; broken
+    // old-style text is refused (expected: no value).
+    void textForms_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QVariant>("expected");
+        const QVariantMap table{{"ApplicationName", "Tavrin for Mac"}, {"Path", "/Users/%@/Préférences"}};
+        const QByteArray xml = PropertyList::toData(table, PropertyList::Format::XML);
+        const QString xml16 = QString::fromUtf8(xml).replace("UTF-8", "UTF-16");
+        auto utf16 = [](const QString &text, QStringConverter::Encoding e) {
+            return QByteArray(QStringEncoder(e, QStringConverter::Flag::WriteBom).encode(text));
+        };
+        QTest::newRow("xml, utf-8 with bom") << "\xEF\xBB\xBF" + xml << QVariant(table);
+        QTest::newRow("xml, utf-16le with bom") << utf16(xml16, QStringConverter::Utf16LE) << QVariant(table);
+        QTest::newRow("xml, utf-16be with bom") << utf16(xml16, QStringConverter::Utf16BE) << QVariant(table);
+        const QString oldStyle = "// written by hand\n{\n  ApplicationName = \"Tavrin for Mac\"; /* brand */\n"
+                                 "  Path = '/Users/%@/Pr\\U00e9f\\U00e9rences';\n}\n";
+        QTest::newRow("old-style, utf-8") << oldStyle.toUtf8() << QVariant(table);
+        QTest::newRow("old-style, utf-16le with bom") << utf16(oldStyle, QStringConverter::Utf16LE) << QVariant(table);
+        QTest::newRow("old-style, utf-8 with bom") << "\xEF\xBB\xBF" + oldStyle.toUtf8() << QVariant(table);
+        QTest::newRow("strings file") << QByteArray("\"ApplicationName\" = \"Tavrin for Mac\";\nPath = \"/Users/%@/Pr\\U00e9f\\U00e9rences\";")
+                                      << QVariant(table);
+        const QVariantMap nested{{"a", QVariantList{"b", "c d", QVariantMap{{"e", "f"}}, QByteArray("\x0f\xbd\x77\x28")}},
+                                 {"q", "say \"hi\"\n\\ A\t'"}, {"u", "x.y/z-1_$+:"}, {"empty", QVariantList{}}};
+        QTest::newRow("old-style, nested and escapes")
+            << QByteArray("{a = (b, \"c d\", {e = f;}, <0fbd 7728>,); q = \"say \\\"hi\\\"\\n\\\\ \\101\\t\\'\";"
+                          " u = x.y/z-1_$+:; empty = (); }")
+            << QVariant(nested);
+        QTest::newRow("old-style, last ; left out") << QByteArray("{a = b}") << QVariant(QVariantMap{{"a", "b"}});
+        QTest::newRow("old-style, ; missing") << QByteArray("{a = b c = d;}") << QVariant();
+        QTest::newRow("old-style, not closed") << QByteArray("{a = (b, c;}") << QVariant();
+        QTest::newRow("old-style, comment not closed") << QByteArray("{a = b; /* }") << QVariant();
+        QTest::newRow("old-style, text after the root") << QByteArray("{a = b;} c") << QVariant();
+        QTest::newRow("old-style, odd hex digits") << QByteArray("{a = <0fb>;}") << QVariant();
+        QTest::newRow("utf-16 of odd length") << utf16(oldStyle, QStringConverter::Utf16LE).chopped(1) << QVariant();
+        QTest::newRow("invalid utf-8") << QByteArray("{a = \"\xC3\x28\";}") << QVariant();
+    }
+    void textForms()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QVariant, expected);
+        const auto value = PropertyList::fromData(bytes);
+        QCOMPARE(value.has_value(), expected.isValid());
+        if (value)
+            QCOMPARE(*value, expected);
     }
 
     void refusedInput_data()

@@ -250,6 +250,9 @@ private slots:
         // Prefixes that do not exist are passed over.
         QCOMPARE(asNobody([&] { return ZVUtility::hasReadPermissionForFile(open + "/not/there"); }), 1);
         const QString writable = dir.filePath("writable"), writeOnly = dir.filePath("writeOnly");
+        // The file itself is judged: one that only its owner can read gives false.
+        QCOMPARE(asNobody([&] { return ZVUtility::hasReadPermissionForFile(writeOnly); }), 0);
+        QCOMPARE(asNobody([&] { return ZVUtility::hasReadPermissionForFile(writable); }), 1);
         QCOMPARE(asNobody([&] { return ZVUtility::isWritableFileAtPath(writable); }), 1);
         QCOMPARE(asNobody([&] { return ZVUtility::isWritableFileAtPath(writeOnly); }), 0);
         QCOMPARE(asNobody([&] { return ZVUtility::isWritableFileAtPath(open); }), 0);

@@ -3,11 +3,14 @@
 // run in order and share the one table of this process.
 #include "NSBundle.h"
 #include "PropertyList.h"
+#include "TestSupport.h"
 #include "ZVLocalizedString.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/resource.h>
 
 class LocalizedStringTest : public QObject {
     Q_OBJECT
@@ -53,6 +56,39 @@ private slots:
         // A property list whose root is not a dictionary is no table either.
         QVERIFY(PropertyList::writeFile(QVariantList{QStringLiteral("A")}, table(), PropertyList::Format::Binary, true));
         QCOMPARE(ZVLocalizedString(QStringLiteral("A"), QString()), QStringLiteral("A"));
+    }
+
+    // A table beyond kLocalizedStringsMaxBytes is refused like a damaged one (and tried again),
+    // judged by its size: a sparse file of 400 MB is not read into memory.
+    void oversizedTableIsRefused_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::newRow("one byte over") << kLocalizedStringsMaxBytes + 1;
+        QTest::newRow("400 MB, sparse") << (qint64(400) << 20);
+    }
+    void oversizedTableIsRefused()
+    {
+        QFETCH(qint64, size);
+        // A valid table of N bytes: blanks before the closing tag pad it out.
+        const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>A</key><string>big</string></dict>";
+        const QByteArray tail = "</plist>\n";
+        auto padded = [&](qint64 n) { return head + QByteArray(n - head.size() - tail.size(), ' ') + tail; };
+        if (size == kLocalizedStringsMaxBytes + 1) {
+            QVERIFY(TestSupport::writeFile(table(), padded(size - 1)));
+            const auto atTheLimit = ZVReadLocalizedStringsTable(table());
+            QVERIFY(atTheLimit);
+            QCOMPARE(atTheLimit->toMap().value(QStringLiteral("A")).toString(), QStringLiteral("big"));
+            QVERIFY(TestSupport::writeFile(table(), padded(size)));
+        } else {
+            QFile f(table());
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(head) == head.size() && f.resize(size));
+        }
+        struct rusage before, after;
+        ::getrusage(RUSAGE_SELF, &before);
+        QCOMPARE(ZVLocalizedString(QStringLiteral("A"), QString()), QStringLiteral("A"));
+        ::getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 32 * 1024, "the file was read whole");
+        QVERIFY(QFile::remove(table()));
     }
 
     void tableLoadedOnceAndKept()

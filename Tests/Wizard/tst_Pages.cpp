@@ -11,9 +11,12 @@
 #include "ZVUninstaller.h"
 #include "ZVUninstallerWindow.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,6 +45,30 @@ class PagesTest : public QObject {
             QCOMPARE(cell->pixmap().toImage(), row == blueRow ? blue : gray);
         }
     }
+    // What a button shows for TEXT: "&&" is one "&", a single "&" marks a shortcut and is hidden.
+    static QString shown(const QString &text)
+    {
+        QString out;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i) == QLatin1Char('&') && i + 1 < text.size())
+                ++i;
+            out += text.at(i);
+        }
+        return out;
+    }
+    // The window system's close request (delivered to the window as the platform delivers
+    // it) and close() leave the window open and the program running, on every page.
+    void checkCloseRefused()
+    {
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        QCloseEvent request;
+        QApplication::sendEvent(m_ui->window()->windowHandle(), &request);
+        QVERIFY(!request.isAccepted());
+        QVERIFY(!m_ui->window()->close());
+        QCoreApplication::processEvents();
+        QVERIFY(m_ui->window()->isVisible());
+        QCOMPARE(lastClosed.count(), 0);
+    }
     // Presses "Continue" and answers the alert with the button named BUTTON; returns the alert's
     // title and message as seen.
     QStringList continueAnswering(const QString &button)
@@ -51,8 +78,12 @@ class PagesTest : public QObject {
             auto *box = qobject_cast<QMessageBox *>(modal);
             if (box) {
                 seen << box->windowTitle() << box->informativeText();
-                for (auto *b : box->buttons())
-                    seen << b->objectName() + QLatin1Char('=') + b->text();
+                for (auto *b : box->buttons()) {
+                    seen << b->objectName() + QLatin1Char('=') + shown(b->text());
+                    QVERIFY(QKeySequence::mnemonic(b->text()).isEmpty());
+                }
+                for (auto *label : box->findChildren<QLabel *>(QRegularExpression("qt_msgbox_(informative)?label")))
+                    QCOMPARE(label->textFormat(), Qt::PlainText);
                 QVERIFY(box->grab().save(m_shots + QStringLiteral("/alert.png")));
             }
             ModalAnswerer::clickButton(modal, button);
@@ -71,8 +102,8 @@ private slots:
             QVariantMap table{{QStringLiteral("ApplicationName"), expectedName()},
                               {ZVUninstaller::kAlertMessageKey, QStringLiteral("Really remove %% of it?\n Sure?")}};
             if (m_brand == QLatin1String("tavrin")) {
-                table.insert(QStringLiteral("Yes"), QStringLiteral("Ja"));
-                table.insert(QStringLiteral("No"), QStringLiteral("Nein"));
+                table.insert(QStringLiteral("Yes"), QStringLiteral("&Ja"));
+                table.insert(QStringLiteral("No"), QStringLiteral("Nein & Tschüss"));
             }
             QVERIFY(PropertyList::writeFile(table, m_dir.filePath(QStringLiteral("Localizable.plist")), PropertyList::Format::XML, true));
             QVERIFY(PropertyList::writeFile(QVariantMap{{QStringLiteral("CFBundleVersion"), QStringLiteral("3.2.1")}},
@@ -108,6 +139,7 @@ private slots:
         }
         QVERIFY(c->displayTimer == nullptr);
         shoot(QStringLiteral("page-1-welcome.png"));
+        checkCloseRefused();
     }
 
     void alertAnsweredNoStays()
@@ -119,8 +151,9 @@ private slots:
         // The message is the looked-up text used as a format: "%%" prints one "%".
         QCOMPARE(seen.at(1), table ? QStringLiteral("Really remove % of it?\n Sure?") : ZVUninstaller::kAlertMessageKey);
         const bool german = m_brand == QLatin1String("tavrin");
-        QVERIFY(seen.contains(QStringLiteral("defaultButton=") + (german ? QStringLiteral("Nein") : QStringLiteral("No"))));
-        QVERIFY(seen.contains(QStringLiteral("alternateButton=") + (german ? QStringLiteral("Ja") : QStringLiteral("Yes"))));
+        // Configured labels are shown unchanged: an "&" is no shortcut mark.
+        QVERIFY(seen.contains(QStringLiteral("defaultButton=") + (german ? QStringLiteral("Nein & Tschüss") : QStringLiteral("No"))));
+        QVERIFY(seen.contains(QStringLiteral("alternateButton=") + (german ? QStringLiteral("&Ja") : QStringLiteral("Yes"))));
         QCOMPARE(seen.size(), 4);  // no third button
         QCOMPARE(c->tabView->currentIndex(), 0);
         QCOMPARE(c->nextButton->text(), QStringLiteral("Continue"));
@@ -148,6 +181,7 @@ private slots:
         QCOMPARE(c->uninstallationProgress->doubleValue(), 0.0);
         checkCells(1);
         shoot(QStringLiteral("page-2-uninstall.png"));
+        checkCloseRefused();
     }
 
     void progressSteps()
@@ -190,6 +224,7 @@ private slots:
         QCOMPARE(c->mPaneBox3TextField->text(), QStringLiteral("Successfully Uninstalled %1 for Mac").arg(brandWord()));
         checkCells(2);
         shoot(QStringLiteral("page-3-completion.png"));
+        checkCloseRefused();
     }
 
     void closeEndsTheApplication()

@@ -1,11 +1,29 @@
 // The window class and the framed view.
+#include "NSBundle.h"
 #include "ZVUWhiteBackgroundView.h"
 #include "ZVUninstallerWindow.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QSignalSpy>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+#include <cstring>
+#include <xcb/xcb.h>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QTest>
+
+// Notes that a close request reached the window.
+struct CloseSpy : QObject {
+    bool seen = false;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        seen = seen || event->type() == QEvent::Close;
+        return false;
+    }
+};
 
 class WindowTest : public QObject {
     Q_OBJECT
@@ -41,6 +59,45 @@ private slots:
         QCOMPARE(window.windowOpacity(), 1.0);
     }
 
+    // The window manager's close request: WM_DELETE_WINDOW sent to the real X window (run
+    // under Xvfb, ctest WizardWindowX11), and the same request as Qt delivers it elsewhere.
+    void closeRequestIsRefused()
+    {
+        ZVUninstallerWindow window(QRect(0, 0, 200, 120), NSTitledWindowMask, NSBackingStoreBuffered, false);
+        window.makeKeyAndOrderFront();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
+        CloseSpy spy;
+        window.windowHandle()->installEventFilter(&spy);
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (xcb_connection_t *c = QGuiApplication::platformName() == QLatin1String("xcb") && x11 ? x11->connection() : nullptr) {
+            auto atom = [c](const char *name) {
+                xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+                const xcb_atom_t a = r ? r->atom : XCB_ATOM_NONE;
+                free(r);
+                return a;
+            };
+            xcb_client_message_event_t message{};
+            message.response_type = XCB_CLIENT_MESSAGE;
+            message.format = 32;
+            message.window = xcb_window_t(window.winId());
+            message.type = atom("WM_PROTOCOLS");
+            message.data.data32[0] = atom("WM_DELETE_WINDOW");
+            message.data.data32[1] = XCB_CURRENT_TIME;
+            xcb_send_event(c, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+            xcb_flush(c);
+        } else {
+            QCloseEvent request;
+            QApplication::sendEvent(window.windowHandle(), &request);
+        }
+        QTRY_VERIFY(spy.seen);
+        QCoreApplication::processEvents();
+        QVERIFY(window.isVisible());
+        QVERIFY(!window.close());
+        QVERIFY(window.isVisible());
+        QCOMPARE(lastClosed.count(), 0);
+    }
+
     void backgroundIsThePattern()
     {
         ZVUninstallerWindow window(QRect(0, 0, 200, 120), NSTitledWindowMask, NSBackingStoreBuffered, false);
@@ -55,17 +112,40 @@ private slots:
                 QCOMPARE(shot.pixel(x, y), tileImage.pixel(x % tileImage.width(), y % tileImage.height()));
     }
 
+    // A deployment's own image (here red) replaces the built-in one; a file that is no image
+    // leaves the built-in one in use.
     void imagesAreResources_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("blue dot") << QStringLiteral("DotBlue.tif");
-        QTest::newRow("gray dot") << QStringLiteral("DotGray.tif");
-        QTest::newRow("background without extension") << QStringLiteral("defaultuninstallerBackground");
+        QTest::addColumn<QString>("supplied");
+        QTest::addColumn<bool>("red");
+        QTest::newRow("blue dot") << "DotBlue.tif" << "" << false;
+        QTest::newRow("gray dot") << "DotGray.tif" << "" << false;
+        QTest::newRow("background without extension") << "defaultuninstallerBackground" << "" << false;
+        QTest::newRow("deployment's blue dot") << "DotBlue.tif" << "DotBlue.tif" << true;
+        QTest::newRow("deployment's background in another format") << "defaultuninstallerBackground"
+                                                                  << "defaultuninstallerBackground.tif" << true;
+        QTest::newRow("deployment's file is no image") << "DotGray.tif" << "DotGray.tif!" << false;
     }
     void imagesAreResources()
     {
         QFETCH(QString, name);
-        QVERIFY(!NSImageNamed(name).isNull());
+        QFETCH(QString, supplied);
+        QFETCH(bool, red);
+        QTemporaryDir bundle;
+        NSBundle::mainBundle().setResourcePath(bundle.path());
+        if (supplied.endsWith('!')) {
+            QFile garbage(bundle.filePath(supplied.chopped(1)));
+            QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("not an image") > 0);
+        } else if (!supplied.isEmpty()) {
+            QImage image(8, 8, QImage::Format_RGB32);
+            image.fill(Qt::red);
+            QVERIFY(image.save(bundle.filePath(supplied), "TIFF"));
+        }
+        const QImage image = NSImageNamed(name).toImage();
+        NSBundle::mainBundle().setResourcePath(QString());
+        QVERIFY(!image.isNull());
+        QCOMPARE(image.pixel(0, 0) == qRgb(255, 0, 0), red);
     }
 
     void missingImageIsNull() { QVERIFY(NSImageNamed(QStringLiteral("NoSuchImage.tif")).isNull()); }

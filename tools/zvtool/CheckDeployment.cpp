@@ -37,7 +37,7 @@
 #include "CheckDeployment.h"
 #include "Commands.h"
 
-#include "PropertyList.h"
+#include "ZVLocalizedString.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -598,7 +598,7 @@ std::optional<QVariantMap> readDeploymentTable(const QString &plist, QString *pr
         *problem = QStringLiteral("no such file");
         return std::nullopt;
     }
-    const std::optional<QVariant> value = PropertyList::readFile(plist);
+    const std::optional<QVariant> value = ZVReadLocalizedStringsTable(plist);
     if (!value)
         *problem = QStringLiteral("not a readable property list");
     else if (value->typeId() != QMetaType::QVariantMap)

@@ -11,6 +11,11 @@ namespace {
 std::optional<QVariantMap> localizedStrings;
 }
 
+std::optional<QVariant> ZVReadLocalizedStringsTable(const QString &path)
+{
+    return PropertyList::readFile(path, kLocalizedStringsMaxBytes);
+}
+
 QString ZVLocalizedString(const QString &key, const QString &comment)
 {
     Q_UNUSED(comment);
@@ -20,7 +25,7 @@ QString ZVLocalizedString(const QString &key, const QString &comment)
         const QString path = NSBundle::mainBundle().pathForResourceOfType(
             QStringLiteral("Localizable"), QStringLiteral("plist"));
         if (!path.isNull()) {
-            const auto table = PropertyList::readFile(path);
+            const auto table = ZVReadLocalizedStringsTable(path);
             if (table && table->typeId() == QMetaType::QVariantMap)
                 localizedStrings = table->toMap();
         }

@@ -45,7 +45,7 @@ QString configuredPath(const char *key)
 
 void ZVUtility::removeFile(const QString &path)
 {
-    if (path.isEmpty() || (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()))
+    if (path.isEmpty() || !QFileInfo::exists(path))
         return;
     consoleAndFiles::runShell(NSStringFormat::stringWithFormat(QStringLiteral("rm -rf \"%@\""), {path}));
 }
@@ -646,6 +646,7 @@ std::optional<QVariantList> ZVUtility::serverFiles() { return std::nullopt; }
 
 #include <QDir>
 #include <QFile>
+#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -928,9 +929,17 @@ bool ZVUtility::hasReadPermissionForFile(const QString &path)
     const QStringList components = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
     for (const QString &component : components) {
         prefix += component + QLatin1Char('/');
-        const QByteArray bytes = QFile::encodeName(prefix);
+        QByteArray bytes = QFile::encodeName(prefix);
         struct stat st;
-        if (::stat(bytes.constData(), &st) == 0 && ::access(bytes.constData(), R_OK) != 0)
+        if (::stat(bytes.constData(), &st) != 0) {
+            if (errno != ENOTDIR)
+                continue;
+            // "file/" names no folder: the file itself is judged without the slash.
+            bytes.chop(1);
+            if (::stat(bytes.constData(), &st) != 0)
+                continue;
+        }
+        if (::access(bytes.constData(), R_OK) != 0)
             return false;
     }
     return true;

@@ -18,7 +18,7 @@ public:
     // ----------------------------------------------------------------------------------
 
     // Runs "rm -rf \"PATH\"" through the shell, without privileges, when something exists at
-    // the path (a dangling symbolic link counts); runs nothing otherwise. The path goes into
+    // the path, following symbolic links (a dangling link is left alone); runs nothing otherwise. The path goes into
     // the command line as it is, inside double quotes, so the shell still reads a dollar
     // sign, backquote, backslash or double quote in it; the product's scratch paths hold none.
     static void removeFile(const QString &path);
@@ -276,7 +276,8 @@ public:
     // Removes every path containing ";", "=", "..", "./" or "././"; the rest keep their order.
     static void filterUndeletableFiles(QStringList &paths);
     // False when some existing prefix "/a/", "/a/b/", ... of PATH is not readable by this
-    // process; prefixes that do not exist (a file with a trailing "/" included) are passed over.
+    // process; prefixes that do not exist are passed over. A prefix naming a file ("/a/b/c/"
+    // with c a file) is judged as the file itself, so an unreadable file gives false.
     static bool hasReadPermissionForFile(const QString &path);
     // Both writable and readable by this process.
     static bool isWritableFileAtPath(const QString &path);
