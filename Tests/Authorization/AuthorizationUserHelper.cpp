@@ -5,7 +5,8 @@
 // Usage: AuthorizationUserHelper SCENARIO SANDBOX ANSWERS
 //   ANSWERS: one letter per dialog round: R right password, W wrong password, N another
 //   account's name with the right password, C cancel.
-//   The right password is the first line of standard input (never an argument).
+//   The right password is the first line of standard input (never an argument); with no
+//   ANSWERS nothing is read (the polkit scenarios: the agent asks on the terminal).
 // Prints "key=value" lines for AuthorizationUserTest to check.
 
 #include "Authorization.h"
@@ -165,6 +166,18 @@ int runScenario(const QString &scenario, Answerer &answerer)
         qputenv("PATH", QFile::encodeName(sandbox + "/fakebin:") + qgetenv("PATH"));
         report("unload", auth.unloadLaunchctlProcess("/Library/LaunchDaemons/x.plist"));
         report("isAuthenticated", auth.isAuthenticated({"/bin/rm"}));
+    } else if (scenario == "polkit") {
+        report("isAuthenticatedBefore", auth.isAuthenticated({"/bin/rm"}));
+        report("authenticate", auth.authenticate({"/bin/rm"}));
+        report("isAuthenticated", auth.isAuthenticated({"/bin/kill"}));
+        report("execute", auth.executeCommandWithArgs("/bin/sh", recordingScript()));
+        report("remove", auth.executeCommandWithArgs("/bin/rm", {"-rf", sandbox + "/product"}));
+        auth.deauthenticate();
+        report("isAuthenticatedAfter", auth.isAuthenticated({"/bin/rm"}));
+    } else if (scenario == "exit") {
+        // The program's own shared object, left for the end of the program to clean up.
+        report("authenticate", ZVAuthentication::sharedInstance()->authenticate({"/bin/rm"}));
+        report("sudoShared", sudoWithoutPassword());
     } else if (scenario == "again") {
         report("authenticate1", auth.authenticate({"/bin/rm"}));
         report("sudoShared", sudoWithoutPassword());
@@ -194,7 +207,8 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string line;
-    std::getline(std::cin, line);
+    if (argv[3][0])
+        std::getline(std::cin, line);
     password = QString::fromStdString(line);
     sandbox = QString::fromLocal8Bit(argv[2]);
     Answerer answerer(QString::fromLocal8Bit(argv[3]));
