@@ -50,11 +50,18 @@ public:
     }
 
     int dialogsSeen = 0;
+    int unavailableShown = 0;
     bool timedOut = false;
 
 private:
     void poll()
     {
+        if (QWidget *modal = QApplication::activeModalWidget();
+            modal && modal->objectName() == "authorizationUnavailable") {
+            report("unavailableShown", ++unavailableShown);
+            modal->close();
+            return;
+        }
         auto *dialog = qobject_cast<AuthorizationDialog *>(QApplication::activeModalWidget());
         if (m_clock.elapsed() > 90000) {
             timedOut = true;

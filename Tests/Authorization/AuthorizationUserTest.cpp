@@ -116,6 +116,8 @@ struct HelperRun {
     std::function<void()> whileRunning = {};
     bool terminal = false;
     bool polkit = false;
+    // Runs the helper where /usr/bin/sudo cannot be run (and no polkit authority answers).
+    bool withoutSudo = false;
     QString terminalAnswers = {};
     QString afterwards = {};
 };
@@ -132,6 +134,7 @@ private slots:
     void refusedAuthorizationLeavesSandboxUnchanged();
     void requestAfterDeauthenticateAsksAgain();
     void rightsEndWithTheProgram();
+    void neitherPolkitNorSudoSaysSo();
     void polkitAdministratorGrantsStandardUser();
     void polkitWrongPasswordThenCancelChangesNothing();
 
@@ -249,8 +252,13 @@ Report AuthorizationUserTest::runHelper(const HelperRun &run)
     if (!run.terminal) {
         // No controlling terminal: sudo then keeps its credential for the helper alone.
         helper.setChildProcessModifier([] { setsid(); });
-        helper.start("/usr/sbin/runuser",
-            {"-u", m_account, "--", m_helper, run.scenario, run.sandbox, run.answers});
+        const QStringList command{"/usr/sbin/runuser", "-u", m_account, "--", m_helper,
+            run.scenario, run.sandbox, run.answers};
+        if (run.withoutSudo)
+            helper.start("/usr/bin/unshare", QStringList{"-m", "--propagation", "private", "/bin/sh",
+                "-c", "mount --bind /dev/null /usr/bin/sudo && exec \"$@\"", "sh"} + command);
+        else
+            helper.start(command.first(), command.mid(1));
     } else {
         // The password reaches the helper through a file only root reads, not an argument.
         TestSupport::writeFile(passwordFile, (m_password + "\n").toUtf8());
@@ -497,6 +505,21 @@ void AuthorizationUserTest::rightsEndWithTheProgram()
     QCOMPARE(r.value("authenticate"), "true");
     QCOMPARE(r.value("sudoShared"), "true");
     QVERIFY2(r.value("transcript").contains("SUDO-REFUSED"), qPrintable(r.value("transcript")));
+}
+
+// Without polkit and sudo, every request that may ask says that rights cannot be obtained here
+// instead of doing nothing, and nothing is removed.
+void AuthorizationUserTest::neitherPolkitNorSudoSaysSo()
+{
+    QTemporaryDir dir;
+    const QString sandbox = makeSandbox(dir);
+    const Report r = runHelper({.scenario = "refuse", .answers = "C", .sandbox = sandbox,
+        .withoutSudo = true});
+    QCOMPARE(r.value("authenticate"), "false");
+    QCOMPARE(r.value("execute"), "false");
+    QCOMPARE(r.value("unavailableShown"), "3");
+    QCOMPARE(r.value("dialogs"), "0");
+    QCOMPARE(TestSupport::readFile(sandbox + "/product/Contents/data"), QByteArray("product data\n"));
 }
 
 // A standard user, with the administrator's name and password typed once into the product's
