@@ -1,5 +1,6 @@
 #include "ZVAuthentication.h"
 
+#include <QCoreApplication>
 #include <QProcess>
 #include <unistd.h>
 
@@ -44,7 +45,17 @@ struct RightsSet {
 
 ZVAuthentication *ZVAuthentication::sharedInstance()
 {
-    static ZVAuthentication *instance = new ZVAuthentication;
+    static ZVAuthentication *instance = [] {
+        auto *shared = new ZVAuthentication;
+        // The shared object is never released, so its rights would outlive the program (sudo's
+        // credential stays valid for the terminal): they are destroyed when the event loop
+        // ends, while the system bus is still reachable, and at the latest when the program
+        // exits.
+        if (QCoreApplication *app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [shared] { shared->deauthenticate(); });
+        std::atexit([] { ZVAuthentication::sharedInstance()->deauthenticate(); });
+        return shared;
+    }();
     return instance;
 }
 

@@ -10,7 +10,8 @@
 
 class ZVAuthentication {
 public:
-    // The shared object, created on first use and never released.
+    // The shared object, created on first use and never released; the rights it holds are
+    // destroyed (deauthenticate) when the application's event loop ends or the program exits.
     static ZVAuthentication *sharedInstance();
 
     ZVAuthentication();

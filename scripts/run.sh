@@ -16,6 +16,23 @@ case "$brand" in
   *) echo "usage: scripts/run.sh [tavrin|pelloma]" >&2; exit 2 ;;
 esac
 
+if [ -z "${DISPLAY:-}" ] && [ "$(id -u)" -ne 0 ]; then
+  # Without a display the wizard runs under Xvfb, where nobody can answer a password window: a
+  # non-root run gets its rights on the terminal first, or says in one line what it needs and
+  # stops, before anything is set up.
+  if gdbus call --system --timeout 5 --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
+      --method org.freedesktop.DBus.NameHasOwner org.freedesktop.PolicyKit1 2>/dev/null | grep -q true; then
+    export ZV_AUTHORIZATION_PROMPT=terminal
+    [ -t 0 ] || { echo "run.sh: the uninstall needs administrator rights (an administrator's password); run it from a terminal, with a display, or as root" >&2; exit 1; }
+  elif [ -x /usr/bin/sudo ] && [ -t 0 ]; then
+    echo "== The uninstall needs administrator rights: sudo asks for your password."
+    /usr/bin/sudo -v || { echo "run.sh: no administrator rights; nothing was uninstalled" >&2; exit 1; }
+  else
+    echo "run.sh: the uninstall needs administrator rights; run it from a terminal (with sudo or polkit), with a display, or as root" >&2
+    exit 1
+  fi
+fi
+
 # ZV_SKIP_BUILD=1 runs on what BUILD_DIR already holds (the test of the main job does).
 if [ -z "${ZV_SKIP_BUILD:-}" ]; then
   "$root/scripts/setup.sh"

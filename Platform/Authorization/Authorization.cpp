@@ -2,9 +2,12 @@
 
 #include "AuthorizationDialog.h"
 #include "AuthorizationProcess.h"
+#include "PolkitAgentProcess.h"
+#include "PolkitAuthority.h"
 #include "SudoCredential.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QThread>
 
 #include <cerrno>
@@ -49,6 +52,49 @@ QString currentAccount()
 {
     const passwd *entry = getpwuid(getuid());
     return entry ? QString::fromLocal8Bit(entry->pw_name) : QString::number(getuid());
+}
+
+// How this process obtains the administrator's right now: root holds it; otherwise the polkit
+// authority decides when one answers on the system bus, and sudo when none does.
+enum class Route { Root, Polkit, Sudo, None };
+
+Route currentRoute()
+{
+    if (geteuid() == 0)
+        return Route::Root;
+    if (PolkitAuthority::isAvailable())
+        return Route::Polkit;
+    return SudoCredential::isAvailable() ? Route::Sudo : Route::None;
+}
+
+const char kPkexecPath[] = "/usr/bin/pkexec";
+
+// Asks polkit, through a desktop agent of the session or, when none answers, through the
+// product's own agent registered for this process.
+OSStatus copyRightThroughPolkit(AuthorizationOpaqueRef *ref, AuthorizationFlags flags)
+{
+    PolkitAuthority::Result result = PolkitAuthority::check(false);
+    if (result.answer == PolkitAuthority::Answer::Granted
+        && (ref->holdsRight || (flags & kAuthorizationFlagExtendRights)))
+        return errAuthorizationSuccess;
+    if (!(flags & kAuthorizationFlagExtendRights))
+        return errAuthorizationDenied;
+    if (!(flags & kAuthorizationFlagInteractionAllowed))
+        return errAuthorizationInteractionNotAllowed;
+    result = PolkitAuthority::check(true);
+    if (result.answer == PolkitAuthority::Answer::Challenge) {
+        if (!PolkitAgentProcess::ensureRunning())
+            return errAuthorizationInteractionNotAllowed;
+        result = PolkitAuthority::check(true);
+    }
+    switch (result.answer) {
+    case PolkitAuthority::Answer::Granted:
+        return errAuthorizationSuccess;
+    case PolkitAuthority::Answer::Dismissed:
+        return errAuthorizationCanceled;
+    default:
+        return errAuthorizationDenied;
+    }
 }
 
 bool canInteract()
@@ -123,6 +169,50 @@ bool looksExecutable(const char *path)
     return S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0;
 }
 
+// Asks sudo, through the product's password dialog; on a system with neither polkit nor sudo
+// the dialog's failure is shown instead (when the person may be asked).
+OSStatus copyRightThroughSudo(AuthorizationOpaqueRef *ref, const AuthorizationRights *rights,
+    AuthorizationFlags flags, Route route)
+{
+    bool granted = false;
+    if (ref->holdsRight && route == Route::Sudo) {
+        // sudo may have let the credential lapse (its timeout) or another reference may have
+        // destroyed it: the reference holds the right only while sudo agrees.
+        granted = SudoCredential::validateWithoutPassword();
+        ref->holdsRight = granted;
+    }
+    if (granted)
+        return errAuthorizationSuccess;
+    if (!(flags & kAuthorizationFlagExtendRights))
+        return errAuthorizationDenied;
+    if (!(flags & kAuthorizationFlagInteractionAllowed))
+        return errAuthorizationInteractionNotAllowed;
+    if (!canInteract())
+        return route == Route::None ? errAuthorizationInternal : errAuthorizationInteractionNotAllowed;
+    if (route == Route::None) {
+        QMessageBox box(QMessageBox::Critical, AuthorizationDialog::tr("Administrator Rights"),
+            AuthorizationDialog::unavailableMessage(), QMessageBox::Ok,
+            QApplication::activeWindow());
+        box.setObjectName(QStringLiteral("authorizationUnavailable"));
+        box.exec();
+        return errAuthorizationInternal;
+    }
+    // A sudoers rule that needs no password grants without asking.
+    if (!SudoCredential::validateWithoutPassword()) {
+        QStringList labels;
+        for (UInt32 i = 0; i < rights->count; ++i) {
+            const AuthorizationItem &item = rights->items[i];
+            if (item.valueLength > 0)
+                labels << QString::fromLocal8Bit(
+                    static_cast<const char *>(item.value), qsizetype(item.valueLength));
+        }
+        AuthorizationDialog dialog(currentAccount(), labels, QApplication::activeWindow());
+        if (dialog.exec() != QDialog::Accepted)
+            return errAuthorizationCanceled;
+    }
+    return errAuthorizationSuccess;
+}
+
 } // namespace
 
 OSStatus AuthorizationCreate(const AuthorizationRights *rights,
@@ -148,8 +238,15 @@ OSStatus AuthorizationFree(AuthorizationRef authorization, AuthorizationFlags fl
     if (flags & ~kAuthorizationFlagDestroyRights)
         return errAuthorizationInvalidFlags;
     AuthorizationOpaqueRef *ref = mutableRef(authorization);
-    if ((flags & kAuthorizationFlagDestroyRights) && ref->holdsRight && geteuid() != 0)
-        SudoCredential::invalidate();
+    if ((flags & kAuthorizationFlagDestroyRights) && ref->holdsRight) {
+        const Route route = currentRoute();
+        if (route == Route::Polkit) {
+            PolkitAuthority::revokeKeptAuthorization();
+            PolkitAgentProcess::stop();
+        } else if (route == Route::Sudo) {
+            SudoCredential::invalidate();
+        }
+    }
     delete ref;
     AuthorizationProcess::reapFinished();
     return errAuthorizationSuccess;
@@ -167,36 +264,16 @@ OSStatus AuthorizationCopyRights(AuthorizationRef authorization, const Authoriza
         return errAuthorizationInvalidFlags;
     AuthorizationOpaqueRef *ref = mutableRef(authorization);
 
-    bool granted = rights->count == 0 || geteuid() == 0;
-    if (!granted && ref->holdsRight) {
-        // sudo may have let the credential lapse (its timeout) or another reference may have
-        // destroyed it: the reference holds the right only while sudo agrees.
-        granted = SudoCredential::validateWithoutPassword();
-        ref->holdsRight = granted;
-    }
-    if (!granted) {
-        if (!(flags & kAuthorizationFlagExtendRights))
-            return errAuthorizationDenied;
-        if (!(flags & kAuthorizationFlagInteractionAllowed))
-            return errAuthorizationInteractionNotAllowed;
-        if (!SudoCredential::isAvailable())
-            return errAuthorizationInternal;
-        if (!canInteract())
-            return errAuthorizationInteractionNotAllowed;
-        // A sudoers rule that needs no password grants without asking.
-        if (!SudoCredential::validateWithoutPassword()) {
-            QStringList labels;
-            for (UInt32 i = 0; i < rights->count; ++i) {
-                const AuthorizationItem &item = rights->items[i];
-                if (item.valueLength > 0)
-                    labels << QString::fromLocal8Bit(
-                        static_cast<const char *>(item.value), qsizetype(item.valueLength));
-            }
-            AuthorizationDialog dialog(currentAccount(), labels, QApplication::activeWindow());
-            if (dialog.exec() != QDialog::Accepted)
-                return errAuthorizationCanceled;
-        }
-        granted = true;
+    const Route route = rights->count == 0 ? Route::Root : currentRoute();
+    if (route == Route::Polkit) {
+        const OSStatus status = copyRightThroughPolkit(ref, flags);
+        ref->holdsRight = status == errAuthorizationSuccess;
+        if (status != errAuthorizationSuccess)
+            return status;
+    } else if (route != Route::Root) {
+        const OSStatus status = copyRightThroughSudo(ref, rights, flags, route);
+        if (status != errAuthorizationSuccess)
+            return status;
     }
     if (rights->count > 0)
         ref->holdsRight = true;
@@ -243,8 +320,17 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
     for (char *const *a = arguments; a && *a; ++a)
         ++argumentCount;
     std::vector<const char *> argv;
-    argv.reserve(argumentCount + 5);
-    if (geteuid() != 0) {
+    argv.reserve(argumentCount + 6);
+    const Route route = currentRoute();
+    // Only the path that the installed action file names is covered by the kept authorization.
+    const QByteArray tool = AuthorizationProcess::productProgram("ZV_PRIVILEGED_TOOL", "ZVPrivilegedTool");
+    if (route == Route::Polkit) {
+        // pkexec checks the action for this process, its parent: the kept authorization
+        // covers it without asking again.
+        argv.push_back(kPkexecPath);
+        argv.push_back("--disable-internal-agent");
+        argv.push_back(tool.constData());
+    } else if (route != Route::Root) {
         argv.push_back(SudoCredential::sudoPath());
         argv.push_back("-n");
         argv.push_back("--");
@@ -259,7 +345,12 @@ OSStatus AuthorizationExecuteWithPrivileges(AuthorizationRef authorization, cons
         return errAuthorizationInternal;
     // The tool's error output goes into the stream too: the caller reads or discards it, and
     // nothing of the tool's reaches the terminal the uninstaller was started from.
-    const pid_t pid = AuthorizationProcess::spawn(argv.data(), environ, ends[1], ends[1], ends[1]);
+    // pkexec gives the tool an environment of its own and refuses a SHELL that /etc/shells
+    // does not list (an account whose shell is nologin): it gets the layer's plain one.
+    const pid_t pid = AuthorizationProcess::spawn(argv.data(),
+        route == Route::Polkit ? AuthorizationProcess::plainEnvironment()
+                               : const_cast<const char *const *>(environ),
+        ends[1], ends[1], ends[1]);
     close(ends[1]);
     if (pid < 0) {
         close(ends[0]);

@@ -3,6 +3,14 @@
 //
 // How the right is held here:
 // - A process whose effective user is root holds every right without being asked.
+// - When a polkit authority answers on the system bus, it decides (PolkitAuthority): the right
+//   is the product's action, checked for this process; a check without interaction passes
+//   when polkit grants it silently (a rule, a kept authorization); with interaction the
+//   session's agent asks, or the product's own agent (PolkitAgentProcess) when none does.
+//   Tools run through pkexec and ZVPrivilegedTool, covered by the kept authorization.
+//   AuthorizationFree with kAuthorizationFlagDestroyRights revokes it and ends the agent.
+// - With neither polkit nor sudo, a request that may ask shows that rights cannot be
+//   obtained here and fails with errAuthorizationInternal.
 // - Otherwise the right is held through sudo (/usr/bin/sudo). With interaction allowed and the
 //   right not yet held, a password dialog (AuthorizationDialog) asks the person at the console
 //   for the administrator's password; sudo checks it ("sudo -S -v", the password written to its

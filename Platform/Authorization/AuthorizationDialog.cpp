@@ -86,6 +86,12 @@ QString AuthorizationDialog::wrongPasswordMessage()
     return tr("The password is wrong. Try again.");
 }
 
+QString AuthorizationDialog::unavailableMessage()
+{
+    return tr("Administrator rights cannot be obtained on this computer: it has neither a polkit "
+              "authority nor sudo. Run the uninstaller as root (the administrator account).");
+}
+
 void AuthorizationDialog::submit()
 {
     if (m_check)

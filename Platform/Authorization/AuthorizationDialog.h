@@ -37,6 +37,9 @@ public:
     int failedAttempts() const { return m_failedAttempts; }
 
     static QString wrongPasswordMessage();
+    // Shown instead of the dialog when this system has no way to grant the right (neither a
+    // polkit authority nor sudo).
+    static QString unavailableMessage();
 
 public slots:
     void reject() override;

@@ -1,5 +1,8 @@
 #include "AuthorizationProcess.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QVector>
@@ -129,4 +132,18 @@ const char *const *AuthorizationProcess::plainEnvironment()
 {
     static const char *const environment[] = {"PATH=/usr/bin:/bin", "LC_ALL=C", nullptr};
     return environment;
+}
+
+QByteArray AuthorizationProcess::productProgram(const char *environmentVariable, const char *name)
+{
+    const QByteArray fromEnvironment = qgetenv(environmentVariable);
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    if (QCoreApplication::instance()) {
+        const QString beside =
+            QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(name);
+        if (QFileInfo(beside).isExecutable())
+            return QFile::encodeName(beside);
+    }
+    return QByteArray(ZVCOMMON_INSTALL_LIBEXECDIR "/ZVUninstaller/") + name;
 }

@@ -3,6 +3,7 @@
 // nothing secret is ever placed in a child's arguments or environment.
 #pragma once
 
+#include <QByteArray>
 #include <sys/types.h>
 
 class AuthorizationProcess {
@@ -21,6 +22,9 @@ public:
     static void reapFinished();
     // Runs ARGV with the standard streams on /dev/null and a plain environment, and waits.
     static int run(const char *const argv[]);
+    // The path of the product's program NAME: ENVIRONMENTVARIABLE when set, otherwise beside
+    // the running program, otherwise the installed copy in libexec/ZVUninstaller.
+    static QByteArray productProgram(const char *environmentVariable, const char *name);
     // The environment of the layer's own sudo calls: a fixed PATH and messages in English.
     static const char *const *plainEnvironment();
 };

@@ -5,7 +5,8 @@
 // Usage: AuthorizationUserHelper SCENARIO SANDBOX ANSWERS
 //   ANSWERS: one letter per dialog round: R right password, W wrong password, N another
 //   account's name with the right password, C cancel.
-//   The right password is the first line of standard input (never an argument).
+//   The right password is the first line of standard input (never an argument); with no
+//   ANSWERS nothing is read (the polkit scenarios: the agent asks on the terminal).
 // Prints "key=value" lines for AuthorizationUserTest to check.
 
 #include "Authorization.h"
@@ -49,11 +50,18 @@ public:
     }
 
     int dialogsSeen = 0;
+    int unavailableShown = 0;
     bool timedOut = false;
 
 private:
     void poll()
     {
+        if (QWidget *modal = QApplication::activeModalWidget();
+            modal && modal->objectName() == "authorizationUnavailable") {
+            report("unavailableShown", ++unavailableShown);
+            modal->close();
+            return;
+        }
         auto *dialog = qobject_cast<AuthorizationDialog *>(QApplication::activeModalWidget());
         if (m_clock.elapsed() > 90000) {
             timedOut = true;
@@ -165,6 +173,18 @@ int runScenario(const QString &scenario, Answerer &answerer)
         qputenv("PATH", QFile::encodeName(sandbox + "/fakebin:") + qgetenv("PATH"));
         report("unload", auth.unloadLaunchctlProcess("/Library/LaunchDaemons/x.plist"));
         report("isAuthenticated", auth.isAuthenticated({"/bin/rm"}));
+    } else if (scenario == "polkit") {
+        report("isAuthenticatedBefore", auth.isAuthenticated({"/bin/rm"}));
+        report("authenticate", auth.authenticate({"/bin/rm"}));
+        report("isAuthenticated", auth.isAuthenticated({"/bin/kill"}));
+        report("execute", auth.executeCommandWithArgs("/bin/sh", recordingScript()));
+        report("remove", auth.executeCommandWithArgs("/bin/rm", {"-rf", sandbox + "/product"}));
+        auth.deauthenticate();
+        report("isAuthenticatedAfter", auth.isAuthenticated({"/bin/rm"}));
+    } else if (scenario == "exit") {
+        // The program's own shared object, left for the end of the program to clean up.
+        report("authenticate", ZVAuthentication::sharedInstance()->authenticate({"/bin/rm"}));
+        report("sudoShared", sudoWithoutPassword());
     } else if (scenario == "again") {
         report("authenticate1", auth.authenticate({"/bin/rm"}));
         report("sudoShared", sudoWithoutPassword());
@@ -194,7 +214,8 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string line;
-    std::getline(std::cin, line);
+    if (argv[3][0])
+        std::getline(std::cin, line);
     password = QString::fromStdString(line);
     sandbox = QString::fromLocal8Bit(argv[2]);
     Answerer answerer(QString::fromLocal8Bit(argv[3]));

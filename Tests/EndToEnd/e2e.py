@@ -8,10 +8,12 @@ step indicator's dots on the screen.
     e2e.py SOURCE_DIR BUILD_DIR BRAND CASE
 
 CASE is "normal" (run as root), "user-password" (a non-root administrator types the right
-password), or a fault: "no-table", "missing-key", "damaged-schedules", "no-system-events",
+password into the product's polkit agent), "user-password-sudo" (the same through sudo, with
+no polkit authority), or a fault: "no-table", "missing-key", "damaged-schedules", "no-system-events",
 "ignores-sigterm", "unremovable-file", "user-wrong-then-cancel", "user-cancel". The user cases
 create an account with a password and a sudoers rule that requires it, and remove both at
-the end. Every case checks that nothing
+the end; except "user-password-sudo" they run a system bus and polkitd of their own (on a
+private /run/dbus, with the product's action file in a private actions folder). Every case checks that nothing
 outside the sandbox changed (the sandbox's other files, the user's home folder, /etc).
 Prints one line per check and "N passed, N failed"; exit status 0 when nothing failed.
 Must run as root inside a private mount namespace (unshare -m) under Xvfb.
@@ -37,7 +39,8 @@ sample = importlib.util.module_from_spec(module_spec)
 module_spec.loader.exec_module(sample)
 
 passed = failed = 0
-USER_CASES = ("user-password", "user-wrong-then-cancel", "user-cancel")
+USER_CASES = ("user-password", "user-password-sudo", "user-wrong-then-cancel", "user-cancel")
+POLKIT = CASE in USER_CASES and CASE != "user-password-sudo"
 REFUSED = CASE in ("user-wrong-then-cancel", "user-cancel")
 
 
@@ -193,11 +196,36 @@ for line in run(os.path.join(BIN, "UninstallerDriver"), "--print-geometry",
     name, x, y = line.split()
     geometry[name] = (int(x), int(y))
 
+if POLKIT:
+    # The machine's system bus and polkitd, in this mount namespace only.
+    actions = os.path.join(work, "polkit-actions")
+    shutil.copytree("/usr/share/polkit-1/actions", actions)
+    policy = open(os.path.join(BUILD, "share", "com.quillmarsh.uninstaller.policy")).read()
+    at = policy.index('exec.path">') + len('exec.path">')
+    policy = policy[:at] + os.path.join(BIN, "ZVPrivilegedTool") + policy[policy.index("<", at):]
+    open(os.path.join(actions, "com.quillmarsh.uninstaller.policy"), "w").write(policy)
+    os.chmod(work, 0o755)
+    run("mount", "-t", "tmpfs", "tmpfs", "/run/dbus", check_rc=True)
+    run("mount", "--bind", actions, "/usr/share/polkit-1/actions", check_rc=True)
+    bus_pid = int(run("dbus-daemon", "--system", "--fork", "--print-pid", check_rc=True).stdout.split()[0])
+    authority = subprocess.Popen(["/usr/lib/polkit-1/polkitd", "--no-debug"],
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    atexit.register(lambda: (authority.kill(), os.kill(bus_pid, signal.SIGTERM)))
+    for _ in range(200):
+        if "true" in run("gdbus", "call", "--system", "--dest", "org.freedesktop.DBus", "--object-path",
+                         "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner",
+                         "org.freedesktop.PolicyKit1").stdout:
+            break
+        time.sleep(0.05)
+    env.update(ZV_AUTHORIZATION_AGENT=os.path.join(BIN, "ZVAuthorizationAgent"),
+               ZV_PRIVILEGED_TOOL=os.path.join(BIN, "ZVPrivilegedTool"))
+
 command = [os.path.join(deployment, "Uninstaller")]
 if account:
     os.chmod(cwd, 0o777)
     command = ["runuser", "-u", account, "--", "/usr/bin/env"] + \
-        ["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DISPLAY", "PATH")] + command
+        ["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DISPLAY", "PATH",
+                                          "ZV_AUTHORIZATION_AGENT", "ZV_PRIVILEGED_TOOL") if k in env] + command
 app = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
 
 
@@ -277,11 +305,13 @@ if main:
         dialog = window("Authenticate")
         check(dialog is not None, "the administrator's password dialog appears")
         if dialog:
+            # The agent's window belongs to another program: give it the keyboard.
+            run("xdotool", "windowfocus", "--sync", dialog)
             shot("3-password.png")
             if CASE == "user-wrong-then-cancel":
                 run("xdotool", "type", "--delay", "30", "not-" + password)
                 run("xdotool", "key", "Return")
-                time.sleep(5)  # sudo pauses after a wrong password
+                time.sleep(5)  # sudo and polkit pause after a wrong password
                 check(window("Authenticate", 5) is not None, "after a wrong password the dialog asks again")
                 shot("3-wrong-password.png")
             if REFUSED:

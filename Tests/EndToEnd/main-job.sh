@@ -29,5 +29,17 @@ for brand in tavrin pelloma; do
     if [ -s "$build/main-job/$brand/screenshots/$shot.png" ]; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: no $shot.png"; fi
   done
 done
+# A non-root user with neither a display nor a terminal: one line saying what is needed, at
+# once, never a wizard waiting for a password nobody can type.
+out=$build/main-job-nonroot.log
+if id nobody >/dev/null 2>&1; then
+  timeout 60 setsid runuser -u nobody -- env -u DISPLAY ZV_SKIP_BUILD=1 BUILD_DIR=$build bash "$src/scripts/run.sh" tavrin </dev/null >"$out" 2>&1
+  status=$?
+  if [ "$status" -eq 1 ] && [ "$(wc -l <"$out")" -eq 1 ] && grep -q "needs administrator rights" "$out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1)); echo "FAIL: run.sh as nobody without a display ended with $status:"; cat "$out"
+  fi
+fi
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

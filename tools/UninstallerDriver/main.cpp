@@ -52,10 +52,18 @@ void describe(ZVUninstaller *c, const QString &label)
                  c->uninstallProgressText->text()));
 }
 
-// Answers the confirmation alert by pressing its real buttons.
+// Answers the confirmation alert by pressing its real buttons. The administrator's password
+// window is not this driver's to answer: it is cancelled at once, with a line saying so,
+// rather than left waiting for ever.
 void answerAlerts()
 {
     QWidget *modal = QApplication::activeModalWidget();
+    if (modal && QLatin1String(modal->metaObject()->className()) == QLatin1String("AuthorizationDialog")) {
+        say(QStringLiteral("password: the administrator's password is asked in a window that "
+                           "nobody answers here; cancelled (run as root, or give the rights first)"));
+        modal->close();
+        return;
+    }
     if (modal && modal->objectName() == QLatin1String("NSAlertPanel")) {
         const bool refuse = alertsToRefuse > 0;
         if (refuse)
