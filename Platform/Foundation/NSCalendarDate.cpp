@@ -71,7 +71,7 @@ std::optional<NSCalendarDate> NSCalendarDate::initWithString(const QString &text
                           offset == 0 ? QTimeZone::utc() : QTimeZone(offset));
 }
 
-QString NSCalendarDate::description() const { return descriptionWithCalendarFormat(m_format); }
+QString NSCalendarDate::description() const { return descriptionWithCalendarFormat(defaultCalendarFormat()); }
 
 QDateTime NSCalendarDate::dateTime() const
 {

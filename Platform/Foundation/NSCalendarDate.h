@@ -1,6 +1,6 @@
 // A date as the schedule records hold it: an instant (seconds since 2001-01-01 00:00:00 UTC,
 // with its sub-second part, as a double) together with the time zone in which it is shown,
-// and the calendar format used by description().
+// and a calendar format of its own, carried through the keyed archive.
 #pragma once
 
 #include <QDateTime>
@@ -33,7 +33,9 @@ public:
     // +-18 hours). Surrounding blanks are allowed.
     static std::optional<NSCalendarDate> initWithString(const QString &text);
 
-    // descriptionWithCalendarFormat(calendarFormat()).
+    // The text form that initWithString reads back: descriptionWithCalendarFormat(
+    // defaultCalendarFormat()), whatever format the date carries, so that a date archived with
+    // a format of its own ("%d.%m.%Y") keeps its time through the records' text round trip.
     QString description() const;
     // The instant in the date's own zone, formatted with the strftime-like conversions
     // %a %A %b %B %c %d %e %F (milliseconds) %H %I %j %m %M %p %S %w %y %Y %z %Z %%, always in

@@ -43,13 +43,7 @@ QString NSUserDefaults::domainName() const
 
 QString NSUserDefaults::preferencesFolder()
 {
-    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg))
-        return QDir::cleanPath(xdg);
-    QString home = qEnvironmentVariable("HOME");
-    if (home.isEmpty())
-        home = QDir::homePath();
-    return QDir::cleanPath(home + QStringLiteral("/.config"));
+    return QDir::homePath() + QStringLiteral("/Library/Preferences"); // as userPreferencePath
 }
 
 QString NSUserDefaults::persistentDomainPath() const

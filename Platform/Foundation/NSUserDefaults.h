@@ -1,8 +1,10 @@
 // The user's defaults on Linux. Each program has a domain named after its bundle (the
 // "CFBundleIdentifier" of the bundle's Info.plist, else the program's name); the domain is a
-// property-list file holding one dictionary:
-//     $XDG_CONFIG_HOME/<domain>.plist   (when XDG_CONFIG_HOME is set and absolute)
-//     $HOME/.config/<domain>.plist      (otherwise)
+// property-list file holding one dictionary, in the user's preferences folder, the one that
+// ZVUtility::userPreferencePath names:
+//     <home>/Library/Preferences/<domain>.plist   (home: $HOME, as QDir::homePath gives it)
+// so that the product's programs find their settings where the product looks for them, and
+// the uninstall's user files can name them. XDG_CONFIG_HOME plays no part.
 // A key missing from the program's domain is looked up in the global domain, the file
 // ".GlobalPreferences.plist" in the same folder. Files are read anew on every lookup, so a
 // change made by another process (or by hand) is seen at once; a missing or damaged file

@@ -183,69 +183,84 @@ QVariant NSKeyedUnarchiver::decodeObjectForKey(const QString &key)
     plist_t node = valueForKey(key);
     if (!node)
         return QVariant();
-    const auto uid = uidOf(node);
-    if (!uid)
+    if (const auto uid = uidOf(node))
+        return decodeUid(*uid);
+    switch (plist_get_node_type(node)) {
+    case PLIST_ARRAY:
+    case PLIST_DICT:
         return fail();
-    return decodeUid(*uid);
+    default:
+        return inlineValue(node);
+    }
+}
+
+std::optional<double> NSKeyedUnarchiver::inlineNumberForKey(const QString &key) const
+{
+    plist_t node = valueForKey(key);
+    if (!node || uidOf(node))
+        return std::nullopt;
+    switch (plist_get_node_type(node)) {
+    case PLIST_UINT: {
+        uint64_t u = 0;
+        plist_get_uint_val(node, &u);
+        return double(qint64(u));
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        return b ? 1.0 : 0.0;
+    }
+    case PLIST_REAL: {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        return d;
+    }
+    default:
+        return std::nullopt;
+    }
 }
 
 qint64 NSKeyedUnarchiver::decodeInt64ForKey(const QString &key)
 {
     plist_t node = valueForKey(key);
-    if (!node)
-        return 0;
-    switch (plist_get_node_type(node)) {
-    case PLIST_UINT: {
+    // Integers whole: a double cannot hold every 64-bit value.
+    if (isType(node, PLIST_UINT)) {
         uint64_t u = 0;
         plist_get_uint_val(node, &u);
         return qint64(u);
     }
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        return b ? 1 : 0;
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        if (!std::isfinite(d) || std::fabs(d) >= 9.2e18) {
-            m_failed = true;
-            return 0;
-        }
-        return qint64(d);
-    }
-    default:
-        m_failed = true;
+    const std::optional<double> d = inlineNumberForKey(key);
+    if (!d || !std::isfinite(*d) || std::fabs(*d) >= 9.2e18)
         return 0;
-    }
+    return qint64(*d);
 }
 
 qint32 NSKeyedUnarchiver::decodeIntForKey(const QString &key)
 {
     const qint64 v = decodeInt64ForKey(key);
-    if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max()) {
-        m_failed = true;
+    if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
         return 0;
-    }
-    return m_failed ? 0 : qint32(v);
+    return qint32(v);
 }
 
-bool NSKeyedUnarchiver::decodeBoolForKey(const QString &key)
-{
-    const qint64 v = decodeInt64ForKey(key);
-    return !m_failed && v != 0;
-}
+bool NSKeyedUnarchiver::decodeBoolForKey(const QString &key) { return decodeInt64ForKey(key) != 0; }
 
 double NSKeyedUnarchiver::decodeDoubleForKey(const QString &key)
 {
-    plist_t node = valueForKey(key);
-    if (isType(node, PLIST_REAL)) {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        return d;
+    const std::optional<double> d = inlineNumberForKey(key);
+    return d ? *d : 0.0;
+}
+
+double NSKeyedUnarchiver::timeForKey(const QString &key)
+{
+    if (!valueForKey(key))
+        return 0;
+    const std::optional<double> d = inlineNumberForKey(key);
+    if (!d) {
+        m_failed = true;
+        return 0;
     }
-    const qint64 v = decodeInt64ForKey(key);
-    return m_failed ? 0.0 : double(v);
+    return *d;
 }
 
 QVariant NSKeyedUnarchiver::decodeUid(uint64_t uid)
@@ -266,52 +281,63 @@ QVariant NSKeyedUnarchiver::decodeUid(uint64_t uid)
     plist_t node = m_objects[uid];
     QVariant result;
     switch (plist_get_node_type(node)) {
-    case PLIST_STRING: {
-        const QString s = stringOf(node);
-        // Only the "$null" entry at index 0 means nil; the same text elsewhere is a string.
-        result = s;
-        break;
-    }
-    case PLIST_UINT: {
-        uint64_t u = 0;
-        plist_get_uint_val(node, &u);
-        result = qint64(u);
-        break;
-    }
-    case PLIST_REAL: {
-        double d = 0;
-        plist_get_real_val(node, &d);
-        result = d;
-        break;
-    }
-    case PLIST_BOOLEAN: {
-        uint8_t b = 0;
-        plist_get_bool_val(node, &b);
-        result = b != 0;
-        break;
-    }
-    case PLIST_DATA: {
-        char *bytes = nullptr;
-        uint64_t length = 0;
-        plist_get_data_val(node, &bytes, &length);
-        result = QByteArray(bytes ? bytes : "", bytes ? qsizetype(length) : 0);
-        free(bytes);
-        break;
-    }
     case PLIST_DICT:
         m_state[uid] = 1;
         ++m_depth;
         result = decodeInstance(node);
         --m_depth;
         break;
-    default:
+    case PLIST_ARRAY:
         return fail();
+    default:
+        // Only the "$null" entry at index 0 means nil; the same text elsewhere is a string.
+        result = inlineValue(node);
+        break;
     }
     if (m_failed)
         return QVariant();
     m_state[uid] = 2;
     m_decoded.insert(uid, result);
     return result;
+}
+
+QVariant NSKeyedUnarchiver::inlineValue(plist_t node)
+{
+    switch (plist_get_node_type(node)) {
+    case PLIST_STRING:
+        return stringOf(node);
+    case PLIST_UINT: {
+        uint64_t u = 0;
+        plist_get_uint_val(node, &u);
+        return qint64(u);
+    }
+    case PLIST_REAL: {
+        double d = 0;
+        plist_get_real_val(node, &d);
+        return d;
+    }
+    case PLIST_BOOLEAN: {
+        uint8_t b = 0;
+        plist_get_bool_val(node, &b);
+        return b != 0;
+    }
+    case PLIST_DATA: {
+        char *bytes = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &bytes, &length);
+        QByteArray result(bytes ? bytes : "", bytes ? qsizetype(length) : 0);
+        free(bytes);
+        return result;
+    }
+    case PLIST_DATE: {
+        int32_t sec = 0, usec = 0;
+        plist_get_date_val(node, &sec, &usec);
+        const qint64 ms = (qint64(sec) + NSCalendarDate::kReferenceDateOffset) * 1000 + usec / 1000;
+        return QDateTime::fromMSecsSinceEpoch(ms, QTimeZone::utc());
+    }
+    default:
+        return fail();
+    }
 }
 
 QVariant NSKeyedUnarchiver::decodeInstance(plist_t dict)
@@ -448,7 +474,7 @@ QVariant NSKeyedUnarchiver::decodeBuiltIn(const QString &className, bool *known)
     if (className == QLatin1String("NSNull"))
         return QVariant();
     if (className == QLatin1String("NSDate")) {
-        const double time = decodeDoubleForKey(QStringLiteral("NS.time"));
+        const double time = timeForKey(QStringLiteral("NS.time"));
         if (m_failed || !std::isfinite(time) || std::fabs(time) > kMaxDateSeconds)
             return fail();
         const qint64 ms = qint64(std::floor((time + double(NSCalendarDate::kReferenceDateOffset)) * 1000.0));
@@ -463,7 +489,7 @@ QVariant NSKeyedUnarchiver::decodeBuiltIn(const QString &className, bool *known)
         return QVariant::fromValue(zoneFromArchive(name.toString(), data.toByteArray()));
     }
     if (className == QLatin1String("NSCalendarDate")) {
-        const double time = decodeDoubleForKey(QStringLiteral("NS.time"));
+        const double time = timeForKey(QStringLiteral("NS.time"));
         const QVariant zone = decodeObjectForKey(QStringLiteral("NS.timezone"));
         const QVariant format = decodeObjectForKey(QStringLiteral("NS.format"));
         if (m_failed || !std::isfinite(time) || std::fabs(time) > kMaxDateSeconds

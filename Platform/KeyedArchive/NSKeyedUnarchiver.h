@@ -20,10 +20,22 @@
 // Failure: anything that breaks the layout makes the whole decoding fail: bytes that are no
 // property list, a root without $objects or $top, an $archiver other than "NSKeyedArchiver", a
 // UID outside $objects, an object that contains itself (a cycle), nesting deeper than 256
-// levels, a class name that is neither built in nor registered, a value of the wrong kind
-// for its key (a string where decodeIntForKey expects a number, an integer beyond 32 bits, a
-// NS.objects that is no array...). From then on failed() is true and every decode answers
-// nil, 0 or false; nothing is thrown. Callers check failed() after decoding.
+// levels, a class name that is neither built in nor registered, an object of a built-in class
+// whose own keys are damaged (an NSDate whose NS.time is no number, an NS.objects that is no
+// array...), an inline array or dictionary where an object reference belongs (no archiver
+// writes one). From then on failed() is true and every decode answers nil, 0 or false;
+// nothing is thrown. Callers check failed() after decoding.
+//
+// A value of another kind than the decode asks for is no failure: the Mac's product writes
+// lists that hold such values, and one of them must not cost the rest of the list.
+//   decodeObjectForKey of an inline value (written by encodeInt/encodeBool, not by
+//   encodeObject) gives the value itself: qint64, double, bool, QString, QByteArray, QDateTime;
+//   decodeIntForKey / decodeInt64ForKey / decodeBoolForKey / decodeDoubleForKey of anything
+//   but an inline number or flag (an object reference, a text...) give 0 / false / 0.0, as a
+//   missing key does; so does decodeIntForKey of an integer outside the 32-bit range, and
+//   decodeInt64ForKey of a real that is not finite or beyond the 64-bit range.
+// What an object's value means for its key (a number where a text belongs) is the reading
+// class's business.
 #pragma once
 
 #include "NSObject.h"
@@ -58,8 +70,8 @@ public:
     bool containsValueForKey(const QString &key) const;
     // Nil (a null QVariant) for a missing key or UID 0.
     QVariant decodeObjectForKey(const QString &key);
-    // 0 / false / 0.0 for a missing key. Integers, reals (cut toward zero) and booleans are
-    // numbers; an integer outside the 32-bit range is a failure for decodeIntForKey.
+    // 0 / false / 0.0 for a missing key and for a value that is no number (see above).
+    // Integers, reals (cut toward zero) and booleans are numbers.
     qint32 decodeIntForKey(const QString &key);
     qint64 decodeInt64ForKey(const QString &key);
     bool decodeBoolForKey(const QString &key);
@@ -74,9 +86,15 @@ public:
 
 private:
     plist_t valueForKey(const QString &key) const;
+    // An inline number or flag under KEY; none for anything else.
+    std::optional<double> inlineNumberForKey(const QString &key) const;
+    // NS.time of a date object: 0 when missing; a value that is no number fails the decoding.
+    double timeForKey(const QString &key);
     // The $objects index of a UID node (or {CF$UID: n} dictionary); none when NODE is no UID.
     std::optional<uint64_t> uidOf(plist_t node) const;
     QVariant decodeUid(uint64_t uid);
+    // A string, number, flag, data or date node as its QVariant; a failure for anything else.
+    QVariant inlineValue(plist_t node);
     QVariant decodeInstance(plist_t dict);
     QVariant decodeBuiltIn(const QString &className, bool *known);
     QVariant decodeArray(plist_t dict);

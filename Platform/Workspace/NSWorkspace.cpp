@@ -102,39 +102,45 @@ QStringList NSWorkspace::mountedRemovableMedia() const
     const QString sysBlock = removableSysBlockPath.isNull() ? QStringLiteral("/sys/block") : removableSysBlockPath;
     const QString mountInfo = removableMountInfoPath.isNull() ? QStringLiteral("/proc/self/mountinfo")
                                                               : removableMountInfoPath;
-    // "major:minor" of every removable disk and of its partitions (subfolders with a "partition" file).
+    QFile file(mountInfo);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Fields: id, parent id, major:minor, root, mount point, ...
+    QList<std::pair<QByteArray, QString>> mounts;
+    QByteArray startupDevice; // what "/" is mounted from; the last such mount is the one seen
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 5)
+            continue;
+        const QString point = removableUnescapeMountPath(fields.at(4));
+        if (point == QLatin1String("/"))
+            startupDevice = fields.at(2);
+        mounts.append({fields.at(2), point});
+    }
+
+    // "major:minor" of every removable disk and of its partitions (subfolders with a
+    // "partition" file), except the start-up disk: the one whose disk or partition holds "/".
     QSet<QByteArray> devices;
     const QDir blocks(sysBlock);
     for (const QString &disk : blocks.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
         const QDir diskDir(blocks.filePath(disk));
         if (removableReadSmallFile(diskDir.filePath(QStringLiteral("removable"))) != "1")
             continue;
-        const QByteArray number = removableReadSmallFile(diskDir.filePath(QStringLiteral("dev")));
-        if (!number.isEmpty())
-            devices.insert(number);
+        QSet<QByteArray> numbers{removableReadSmallFile(diskDir.filePath(QStringLiteral("dev")))};
         for (const QString &part : diskDir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
             const QDir partDir(diskDir.filePath(part));
-            if (!QFileInfo::exists(partDir.filePath(QStringLiteral("partition"))))
-                continue;
-            const QByteArray partNumber = removableReadSmallFile(partDir.filePath(QStringLiteral("dev")));
-            if (!partNumber.isEmpty())
-                devices.insert(partNumber);
+            if (QFileInfo::exists(partDir.filePath(QStringLiteral("partition"))))
+                numbers.insert(removableReadSmallFile(partDir.filePath(QStringLiteral("dev"))));
         }
+        numbers.remove(QByteArray());
+        if (!numbers.contains(startupDevice))
+            devices.unite(numbers);
     }
+
     QStringList mountPoints;
-    if (devices.isEmpty())
-        return mountPoints;
-    QFile file(mountInfo);
-    if (!file.open(QIODevice::ReadOnly))
-        return mountPoints;
-    // Fields: id, parent id, major:minor, root, mount point, ...
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() >= 5 && devices.contains(fields.at(2))) {
-            const QString point = removableUnescapeMountPath(fields.at(4));
-            if (!mountPoints.contains(point))
-                mountPoints.append(point);
-        }
+    for (const auto &[device, point] : std::as_const(mounts)) {
+        if (devices.contains(device) && !mountPoints.contains(point))
+            mountPoints.append(point);
     }
     return mountPoints;
 }

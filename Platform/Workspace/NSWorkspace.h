@@ -23,6 +23,10 @@ public:
     // mounts (/proc/self/mountinfo) of every block device that the kernel marks removable
     // (/sys/block/<disk>/removable is 1) and of that device's partitions. A device mounted at
     // several places gives each of them. Empty when nothing can be read.
+    // The start-up disk is never a removable medium, even when the kernel marks it removable
+    // (a system started from a USB stick or a memory card): the disk whose whole device or
+    // one of whose partitions is mounted at "/" is left out with all of its mounts, so that
+    // paths on it are kept by MyExtensions::filterRemovableMediaFilePaths.
     QStringList mountedRemovableMedia() const;
     // For tests: read the kernel's view from SYSBLOCKPATH (laid out as /sys/block) and
     // MOUNTINFOPATH (as /proc/self/mountinfo) instead; null strings restore the real ones.

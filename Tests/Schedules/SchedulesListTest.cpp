@@ -234,19 +234,32 @@ private slots:
         const QString local = dir.filePath(QStringLiteral("disk/file"));
         QVERIFY(TestSupport::writeFile(local, "x"));
         QVERIFY(QDir().mkpath(medium));
-        // The kernel's view: one removable disk mounted at MEDIUM.
+        // The kernel's view: one removable disk mounted at MEDIUM, and the start-up disk, also
+        // marked removable (a system started from a USB stick): its first partition holds "/"
+        // and is mounted once more at Bind, its second at Boot.
         const QString sys = dir.filePath(QStringLiteral("block"));
-        QVERIFY(TestSupport::writeFile(sys + QStringLiteral("/sdc/removable"), "1\n"));
-        QVERIFY(TestSupport::writeFile(sys + QStringLiteral("/sdc/dev"), "8:32\n"));
+        for (const auto &[file, content] : {std::pair{"sdc/removable", "1"}, {"sdc/dev", "8:32"},
+                                             {"sdd/removable", "1"}, {"sdd/dev", "8:48"},
+                                             {"sdd/sdd1/partition", "1"}, {"sdd/sdd1/dev", "8:49"},
+                                             {"sdd/sdd2/partition", "2"}, {"sdd/sdd2/dev", "8:50"}})
+            QVERIFY(TestSupport::writeFile(sys + QLatin1Char('/') + QLatin1String(file), QByteArray(content) + '\n'));
+        const QString bind = dir.filePath(QStringLiteral("Bind")), boot = dir.filePath(QStringLiteral("Boot"));
         const QString mountinfo = dir.filePath(QStringLiteral("mountinfo"));
-        QVERIFY(TestSupport::writeFile(mountinfo, "40 21 8:32 / " + QFile::encodeName(medium) + " rw - vfat /dev/sdc rw\n"));
+        QVERIFY(TestSupport::writeFile(mountinfo, "21 1 8:49 / / rw - ext4 /dev/sdd1 rw\n"
+                                                  "40 21 8:32 / " + QFile::encodeName(medium) + " rw - vfat /dev/sdc rw\n"
+                                                  "41 21 8:49 /srv " + QFile::encodeName(bind) + " rw - ext4 /dev/sdd1 rw\n"
+                                                  "42 21 8:50 / " + QFile::encodeName(boot) + " rw - vfat /dev/sdd2 rw\n"));
         NSWorkspace::setRemovableMediaSources(sys, mountinfo);
+        QCOMPARE(NSWorkspace::sharedWorkspace().mountedRemovableMedia(), QStringList{medium});
 
         QVariantList list{medium + QStringLiteral("/photo.jpg"), local, medium + QStringLiteral("2/x"),
-                          dir.filePath(QStringLiteral("gone/y")), QStringLiteral("/proc/self"), 5, medium};
+                          dir.filePath(QStringLiteral("gone/y")), QStringLiteral("/proc/self"), 5, medium,
+                          bind + QStringLiteral("/a"), boot + QStringLiteral("/b")};
         MyExtensions::filterRemovableMediaFilePaths(list);
-        // Kept: the local file, the path that cannot be queried, proc (local), the number.
-        QCOMPARE(list, (QVariantList{local, dir.filePath(QStringLiteral("gone/y")), QStringLiteral("/proc/self"), 5}));
+        // Kept: the local file, the path that cannot be queried, proc (local), the number, the
+        // paths on the start-up disk.
+        QCOMPARE(list, (QVariantList{local, dir.filePath(QStringLiteral("gone/y")), QStringLiteral("/proc/self"), 5,
+                                     bind + QStringLiteral("/a"), boot + QStringLiteral("/b")}));
     }
 };
 

@@ -27,6 +27,16 @@ QVariant obj(const NSObjectPtr &p) { return QVariant::fromValue(p); }
 template <typename T>
 std::shared_ptr<T> record(const QVariant &v) { return std::dynamic_pointer_cast<T>(objectFromVariant(v)); }
 
+// The list read from a Mac-laid-out schedule file of VARIANT; none when it cannot be made or read.
+std::optional<QVariantList> readAppleSchedules(const QString &variant)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("s.plist"));
+    if (!makeAppleSchedules(path, variant))
+        return std::nullopt;
+    return MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
+}
+
 // A record archived with only some of its keys, under the class name of a schedule record.
 class PartialRecord : public NSObject {
 public:
@@ -179,6 +189,8 @@ private slots:
             << "Canceled" << "Canceled" << "Saturday,Sunday,Friday" << "Backup";
         QTest::newRow("all out of range") << 3 << 5 << QVariantList{7, "x8"} << 0
             << "Completed" << "Completed" << "Sunday" << "Backup"; // "x8" reads as 0
+        QTest::newRow("every day out of range") << 3 << 5 << QVariantList{7, -1, "9"} << 0
+            << "Completed" << "Completed" << "" << "Backup";
         QTest::newRow("weekdays are not names") << 7 << 3 << QVariantList{1} << 2
             << "InvalidStatus" << "InvalidStatus" << "Weekdays" << QString();
         QTest::newRow("daily with days") << -1 << 2 << QVariantList{1, 2} << -1
@@ -207,6 +219,7 @@ private slots:
         QCOMPARE(z.statusString(), statusZ);
         QCOMPARE(z.frequencyString(), frequencyText);
         QCOMPARE(z.scheduledDays(), frequencyText);
+        QCOMPARE(z.scheduledDays().isNull(), frequencyText.isNull());
         QCOMPARE(z.scheduleTypeString(), typeText);
         QCOMPARE(z.scheduleTypeString().isNull(), typeText.isNull());
         TavrinScheduleItem t;
@@ -216,6 +229,7 @@ private slots:
         t.setScheduleType(type);
         QCOMPARE(t.statusString(), statusT);
         QCOMPARE(t.frequencyString(), frequencyText);
+        QCOMPARE(t.scheduledDays().isNull(), frequencyText.isNull());
         QCOMPARE(t.scheduleTypeString(), typeText);
     }
 
@@ -591,12 +605,8 @@ private slots:
     void macLaidOutScheduleFile()
     {
         QFETCH(QString, variant);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("s.plist"));
-        QVERIFY(makeAppleSchedules(path, variant));
-        const auto list = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
-        QVERIFY(list);
-        QCOMPARE(list->size(), 4);
+        const auto list = readAppleSchedules(variant);
+        QVERIFY(list && list->size() == 4);
 
         const auto z = record<ZVScheduleItem>(list->at(0));
         QVERIFY(z);
@@ -645,6 +655,58 @@ private slots:
         QCOMPARE(t2->scheduleTime()->description(), QStringLiteral("2011-05-02 13:30:00 +0530"));
         QCOMPARE(t2->username(), QStringLiteral("bob"));
         QVERIFY(!t2->selectedDaysForSchedule());
+    }
+
+    // One value of an unexpected kind leaves the list readable: the value reads as a missing
+    // key would (a text or date absent, an integer 0, a flag false), a day list element as its
+    // integer value (0 for one that has none); the other records and fields are as written.
+    void oddValuesInAMacLaidOutFile_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value"); // null: absent
+        QTest::newRow("text where an integer belongs") << "wrong-kind-int" << 0 << "status" << "0";
+        QTest::newRow("integer beyond 32 bits") << "int-too-large" << 0 << "scheduleTimeSettings" << "0";
+        QTest::newRow("text where a flag belongs") << "wrong-kind-flag" << 1 << "shouldStartMissedScheduleBackup" << "0";
+        QTest::newRow("number where a text belongs") << "wrong-kind-text" << 1 << "destination" << QString();
+        QTest::newRow("inline number where a text belongs") << "inline-text" << 1 << "username" << QString();
+        QTest::newRow("list under emailids") << "list-as-emailids" << 0 << "emailids" << QString();
+        QTest::newRow("text where a day list belongs") << "wrong-kind-days" << 0 << "days"
+                                                       << "Monday,Tuesday,Wednesday,Thursday,Friday";
+        QTest::newRow("date, text, list and real in a day list") << "odd-day-elements" << 0 << "days"
+                                                                  << "Sunday,Wednesday,Sunday,Thursday,Tuesday";
+        QTest::newRow("text where a date belongs") << "date-as-text" << 1 << "scheduleTime" << QString();
+        QTest::newRow("date with a calendar format of its own") << "own-format-date" << 0 << "scheduleTime"
+                                                                << "2011-05-02 10:00:00 +0200";
+    }
+    void oddValuesInAMacLaidOutFile()
+    {
+        QFETCH(QString, variant);
+        QFETCH(int, index);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        const auto list = readAppleSchedules(variant);
+        QVERIFY(list && list->size() == 4);
+        const auto z = record<ZVScheduleItem>(list->at(0));
+        const auto t = record<TavrinScheduleItem>(list->at(1));
+        QVERIFY(z && t && record<ZVScheduleItem>(list->at(2)) && record<TavrinScheduleItem>(list->at(3)));
+        auto text = [](const std::optional<NSCalendarDate> &d) { return d ? d->description() : QString(); };
+        const QMap<QString, QString> fields = index == 0
+            ? QMap<QString, QString>{{"status", QString::number(z->status())},
+                                     {"scheduleTimeSettings", QString::number(z->scheduleTimeSettings())},
+                                     {"emailids", z->emailids()}, {"days", z->scheduledDays()},
+                                     {"scheduleTime", text(z->scheduleTime())}}
+            : QMap<QString, QString>{{"shouldStartMissedScheduleBackup", QString::number(t->shouldStartMissedScheduleBackup())},
+                                     {"destination", t->destination()}, {"username", t->username()},
+                                     {"scheduleTime", text(t->scheduleTime())}};
+        QVERIFY(fields.contains(field));
+        QCOMPARE(fields.value(field), value);
+        QCOMPARE(fields.value(field).isNull(), value.isNull());
+        // The neighbours of the odd value are read as written.
+        QCOMPARE(z->quotaServername(), QStringLiteral("quota.example.com"));
+        QCOMPARE(t->status(), 1);
+        QCOMPARE(t->tavrinUserName(), QStringLiteral("bob-t"));
     }
 };
 

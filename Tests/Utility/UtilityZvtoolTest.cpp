@@ -227,10 +227,12 @@ void UtilityZvtoolTest::listings()
 
 void UtilityZvtoolTest::recordListingFollowsUserDefault()
 {
-    // zvtool's own defaults domain, in a private configuration folder.
-    QTemporaryDir config;
+    // zvtool's own defaults domain, in a private home folder.
+    QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    env.insert(QStringLiteral("HOME"), home.path());
+    const QDir config(home.filePath(QStringLiteral("Library/Preferences")));
+    QVERIFY(config.mkpath(QStringLiteral(".")));
     const QString records = m_dir.filePath(QStringLiteral("hidden.txt"));
     QVERIFY(TestSupport::writeFile(records, "//h/.profile|1|2|3||//h/v|1|2|3"));
     Run r = zvtool({"listing", "records", records}, QByteArray(), env);

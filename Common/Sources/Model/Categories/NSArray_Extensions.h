@@ -21,9 +21,10 @@ bool writeToArchivedFileWithKey(const QVariantList &list, const QString &path, c
 // them (records as NSObjectPtr of their own class), read whole in one call.
 // - none when the file cannot be read (missing, no permission, a folder, over 256 MB);
 // - none as well when the file is no keyed archive, is damaged (truncated, a UID out of range,
-//   a cycle, an unknown class, a record with a value of the wrong kind), or holds under KEY a
-//   value that is not a list: callers treat such a file as they treat a missing one, so the
-//   uninstall goes on and a day display shows "None";
+//   a cycle, an unknown class), or holds under KEY a value that is not a list: callers treat
+//   such a file as they treat a missing one, so the uninstall goes on and a day display shows
+//   "None". A record holding a value of an unexpected kind is no damage: the record reads it
+//   as its key's missing value (ScheduleItemSupport.h) and the list stays whole;
 // - an empty list when the archive has no KEY (or holds nil under it).
 std::optional<QVariantList> initWithContentsOfArchivedFileWithKey(const QString &path, const QString &key);
 
@@ -60,7 +61,8 @@ bool containsObjectIdenticalTo(const QVariantList &list, const QVariant &object)
 
 // Removes from a list of file paths (texts) those on removable media (every element that
 // begins with the mount point of a mounted removable medium, NSWorkspace::mountedRemovableMedia,
-// a textual test) and those on file systems that are not local (MacStatfs.h). A path whose
+// a textual test; the start-up disk is never one, so paths on it stay even when the kernel
+// marks it removable) and those on file systems that are not local (MacStatfs.h). A path whose
 // file system cannot be queried (it no longer exists, no permission) stays in the list: only
 // what is known to be elsewhere is removed. Elements that are not texts stay.
 void filterRemovableMediaFilePaths(QVariantList &list);

@@ -21,27 +21,6 @@ qint32 clamp32(qint64 v)
 
 } // namespace
 
-bool hasIntValue(const QVariant &element)
-{
-    switch (element.typeId()) {
-    case QMetaType::QString:
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return true;
-    default:
-        return false;
-    }
-}
-
 qint32 intValue(const QVariant &element)
 {
     switch (element.typeId()) {
@@ -68,8 +47,16 @@ qint32 intValue(const QVariant &element)
     case QMetaType::ULongLong:
     case QMetaType::ULong:
         return clamp32(qint64(std::min<quint64>(element.toULongLong(), quint64(std::numeric_limits<qint64>::max()))));
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Long:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return clamp32(element.toLongLong());
     default:
-        return hasIntValue(element) ? clamp32(element.toLongLong()) : 0;
+        return 0; // no integer value
     }
 }
 
@@ -81,7 +68,7 @@ QString dayNames(const QVariantList &days)
         if (n >= 0 && n <= 6)
             names.append(QLatin1String(kDayNames[n]));
     }
-    return names.join(QLatin1Char(','));
+    return QStringLiteral("") + names.join(QLatin1Char(',')); // an empty join is null
 }
 
 QString weekdayNames() { return QStringLiteral("Monday,Tuesday,Wednesday,Thursday,Friday"); }
@@ -154,50 +141,28 @@ void encodeDays(NSKeyedArchiver &coder, const QVariantList *days, const QString 
 QString decodeText(NSKeyedUnarchiver &coder, const QString &key)
 {
     const QVariant v = coder.decodeObjectForKey(key);
-    if (!v.isValid())
-        return QString();
-    if (v.typeId() != QMetaType::QString) {
-        coder.failWithError();
-        return QString();
-    }
-    return v.toString();
+    return v.typeId() == QMetaType::QString ? v.toString() : QString();
 }
 
 std::optional<NSCalendarDate> decodeDate(NSKeyedUnarchiver &coder, const QString &key)
 {
     const QVariant v = coder.decodeObjectForKey(key);
-    if (!v.isValid())
-        return std::nullopt;
     QString text;
-    if (v.typeId() == qMetaTypeId<NSCalendarDate>()) {
+    if (v.typeId() == qMetaTypeId<NSCalendarDate>())
         text = v.value<NSCalendarDate>().description();
-    } else if (v.typeId() == QMetaType::QDateTime) {
-        // An NSDate describes itself in UTC.
+    else if (v.typeId() == QMetaType::QDateTime) // an NSDate describes itself in UTC
         text = NSCalendarDate::fromDateTime(v.toDateTime(), QTimeZone::utc()).description();
-    } else {
-        coder.failWithError();
+    else
         return std::nullopt;
-    }
     return NSCalendarDate::initWithString(text);
 }
 
 std::optional<QVariantList> decodeDays(NSKeyedUnarchiver &coder, const QString &key)
 {
     const QVariant v = coder.decodeObjectForKey(key);
-    if (!v.isValid())
+    if (v.typeId() != QMetaType::QVariantList)
         return std::nullopt;
-    if (v.typeId() != QMetaType::QVariantList) {
-        coder.failWithError();
-        return std::nullopt;
-    }
-    const QVariantList days = v.toList();
-    for (const QVariant &day : days) {
-        if (!hasIntValue(day)) {
-            coder.failWithError();
-            return std::nullopt;
-        }
-    }
-    return days;
+    return v.toList();
 }
 
 } // namespace ScheduleItemSupport

@@ -17,13 +17,13 @@ namespace ScheduleItemSupport {
 
 // The integer value of a day list element, as the Mac's intValue: a number's value (a real cut
 // toward zero, clamped to 32 bits), a text's leading integer after blanks ("3", " 4", "5x";
-// "x" gives 0; clamped to 32 bits), a flag's 0 or 1; any other kind 0.
+// "x" gives 0; clamped to 32 bits), a flag's 0 or 1. An element of a kind that has no integer
+// value (a date, a list, a record, nil) counts as 0, that is Sunday: a Mac-written list may
+// hold one, and the rest of its days still count.
 qint32 intValue(const QVariant &element);
-// Whether ELEMENT is of a kind that has an integer value (number, flag or text).
-bool hasIntValue(const QVariant &element);
 
 // The names of DAYS ("Sunday" for 0 .. "Saturday" for 6) in list order, others skipped,
-// joined with ",".
+// joined with ","; "" (not null) when every value is out of range.
 QString dayNames(const QVariantList &days);
 QString weekdayNames(); // "Monday,Tuesday,Wednesday,Thursday,Friday"
 
@@ -44,9 +44,12 @@ void encodeText(NSKeyedArchiver &coder, const QString &text, const QString &key)
 void encodeDate(NSKeyedArchiver &coder, const std::optional<NSCalendarDate> &date, const QString &key);
 void encodeDays(NSKeyedArchiver &coder, const QVariantList *days, const QString &key);
 
-// Reading; a value of the wrong kind makes CODER fail. A date may be archived as an
-// NSCalendarDate or an NSDate (shown in UTC); it comes back through its text form, so with
-// whole seconds and a fixed offset as its zone. A day list must be an array of numbers or texts.
+// Reading, as decodeObjectForKey gives the value: a value of another kind than the key's reads
+// as a missing key does (absent), so that the rest of the record and of the list still count.
+// A text is a string. A date is an NSCalendarDate or an NSDate (shown in UTC), turned into
+// its text in the default calendar format, whatever format the date carries, and parsed
+// back: whole seconds and a fixed offset as its zone. A day list is any array (or set), its
+// elements kept as they are (intValue gives their days).
 QString decodeText(NSKeyedUnarchiver &coder, const QString &key);
 std::optional<NSCalendarDate> decodeDate(NSKeyedUnarchiver &coder, const QString &key);
 std::optional<QVariantList> decodeDays(NSKeyedUnarchiver &coder, const QString &key);
