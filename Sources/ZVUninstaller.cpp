@@ -1,5 +1,6 @@
 #include "ZVUninstaller.h"
 
+#include "FileLock.h"
 #include "LQLoginItemRegistry.h"
 #include "NSAlertPanel.h"
 #include "NSAppleScript.h"
@@ -250,7 +251,10 @@ void ZVUninstaller::executeUninstallerScript()
         QStringLiteral("/bin/launchctl"), QStringLiteral("/usr/bin/sudo"),
         QStringLiteral("sudo /bin/launchctl unload")};
     note(QStringLiteral("authenticate ") + authorizationList.join(QLatin1Char('|')));
-    if (auth->authenticate(authorizationList)) {
+    // One uninstall at a time: another one would share the scratch listing (killProcess). A
+    // second waits up to two minutes, then ends as a refused authorization does.
+    const FileLock oneAtATime(L("UninstallProcessInstanceCommandOutputFilePath") + QStringLiteral(".lock"), 120);
+    if (oneAtATime.isHeld() && auth->authenticate(authorizationList)) {
         ::unsetenv("TMPDIR");
         note(QStringLiteral("unsetenv TMPDIR"));
         for (const char *key : {"DaemonUnloadCommand", "WebDaemonUnloadCommand"}) {
