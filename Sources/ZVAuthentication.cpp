@@ -148,6 +148,7 @@ bool ZVAuthentication::unloadLaunchctlProcess(const QString &path)
     return true;
 }
 
+#include "FileReplacement.h"
 #include "NSStringFormat.h"
 #include "NSWorkspace.h"
 #include "ZVLocalizedString.h"
@@ -156,6 +157,7 @@ bool ZVAuthentication::unloadLaunchctlProcess(const QString &path)
 
 #include <QFile>
 #include <cstdlib>
+#include <fcntl.h>
 
 // The listings of the product's processes and the scratch listing of killProcess; "%@" is
 // the name (and, in the scratch command, the output file path).
@@ -163,19 +165,39 @@ static const char kAllProcessesListingCommand[] = "/bin/ps -axwwopid,command,use
 static const char kPIDListingCommand[] = "/bin/ps -axwwopid,command | grep \"%@\"";
 static const char kProcessInstancesCommand[] = "ps -axww | grep %@ > \"%@\"";
 
+std::optional<QByteArray> ZVAuthentication::listingOutput(const QString &command, const QString &name)
+{
+    if (!ZVProcessListing::listingHidesOtherUsers() || !isAuthenticated({name}))
+        return ZVProcessListing::readCommandOutput(command);
+    // The same command line, run as root by the privileged runner, in the listing's locale.
+    const QByteArray locale = ZVProcessListing::listingLocale(ZVProcessListing::Encoding::ASCII);
+    QByteArray lcAll = "LC_ALL=" + locale, lang = "LANG=" + locale, shell = "/bin/sh", option = "-c";
+    QByteArray line = command.toUtf8();
+    char *args[] = {lcAll.data(), lang.data(), shell.data(), option.data(), line.data(), nullptr};
+    FILE *pipe = nullptr;
+    if (AuthorizationExecuteWithPrivileges(authorizationRef, "/usr/bin/env", kAuthorizationFlagDefaults,
+                                           args, &pipe) != errAuthorizationSuccess)
+        return std::nullopt;
+    const QByteArray output = ZVProcessListing::readChunks(pipe);
+    std::fclose(pipe);
+    return output;
+}
+
 QList<qint32> ZVAuthentication::getAllProcessIDsWithName(const QString &name)
 {
     const QString command = NSStringFormat::stringWithFormat(
         QString::fromLatin1(kAllProcessesListingCommand), {name});
-    return ZVProcessListing::processIDsFromCommand(command, name,
-                                                   ZVProcessListing::Encoding::ASCII);
+    const auto output = listingOutput(command, name);
+    return output ? ZVProcessListing::processIDsInListing(
+                        ZVProcessListing::decode(*output, ZVProcessListing::Encoding::ASCII), name)
+                  : QList<qint32>();
 }
 
 qint32 ZVAuthentication::getPID(const QString &name)
 {
     const QString command =
         NSStringFormat::stringWithFormat(QString::fromLatin1(kPIDListingCommand), {name});
-    const auto output = ZVProcessListing::readCommandOutput(command);
+    const auto output = listingOutput(command, name);
     if (!output || output->isEmpty())
         return 0;
     const QString text = ZVProcessListing::decode(*output, ZVProcessListing::Encoding::ASCII);
@@ -188,20 +210,26 @@ bool ZVAuthentication::killProcess(const QString &name)
 {
     const QString outputPath = NSStringFormat::stringWithFormat(
         ZVLocalizedString(QStringLiteral("UninstallProcessInstanceCommandOutputFilePath"), QString()));
-    const QString command = NSStringFormat::stringWithFormat(
-        QString::fromLatin1(kProcessInstancesCommand), {name, outputPath});
-    const int status = std::system(command.toUtf8().constData());
-    Q_UNUSED(status);
+    // The listing's command line without its redirect: the shell would open the path and
+    // follow a link planted there; its output is written by replacing the path instead.
+    const QString format = QString::fromLatin1(kProcessInstancesCommand);
+    const QString listing = NSStringFormat::stringWithFormat(
+        format.left(format.indexOf(QLatin1String(" > "))), {name});
+    if (const auto output = listingOutput(listing, name))
+        FileReplacement::replaceFile(outputPath, *output, FileReplacement::newFileMode());
 
     // One line per running instance, plus the pipeline's own grep and shell lines, plus the
     // empty text after the last newline: the passes are the lines beyond two.
     QStringList lines;
     QFile output(outputPath);
-    if (output.open(QIODevice::ReadOnly)) {
+    const int fd = ::open(QFile::encodeName(outputPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0 && output.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         const QString text =
             ZVProcessListing::decode(output.readAll(), ZVProcessListing::Encoding::UTF8);
         if (!text.isNull())
             lines = text.split(QLatin1Char('\n'));
+    } else if (fd >= 0) {
+        ::close(fd);
     }
 
     bool result = true;

@@ -4,9 +4,11 @@
 
 #include "Authorization.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class ZVAuthentication {
 public:
@@ -61,6 +63,11 @@ public:
     // unquoted in killProcess's scratch listing, and grep reads them as patterns. They are
     // meant to be plain program names; a name with blanks is never stopped by killProcess.
 
+    // The listings run in the C locale (ZVProcessListing::listingLocale), so that a command
+    // line holding characters outside ASCII (a folder named "jürgen") still decodes; on a
+    // system whose /proc hides other users' processes they run as root once the rights for
+    // NAME are held (listingOutput).
+
     // The ids of the processes whose line of "/bin/ps -axwwopid,command,user" holds NAME,
     // in listing order, without the grep pipeline's own lines; empty when none (or when the
     // listing holds a byte outside ASCII). procps cuts that listing's command column at 27
@@ -73,6 +80,10 @@ public:
     // counting the instances in a scratch listing written to the configured
     // "UninstallProcessInstanceCommandOutputFilePath" (removed afterwards). False only when
     // the last pass's kill was refused or could not be started.
+    // The listing "ps -axww | grep NAME" is not redirected by the shell into the path (that
+    // would follow a link planted there): its output is written with FileReplacement, and
+    // read back without following a link. Two callers that share the path must not run at
+    // once (the uninstall holds a FileLock for that).
     bool killProcess(const QString &name);
     // Stops every listed instance of NAME (getAllProcessIDsWithName) with a privileged
     // "/bin/kill" "-9" each. True when the rights are held and every kill was run, also when
@@ -84,6 +95,12 @@ public:
     bool isApplicationLaunched(const QString &name);
 
 private:
+    // The output of a listing COMMAND (about NAME): run with this process's rights, or, when
+    // /proc hides other users' processes from them (ZVProcessListing::listingHidesOtherUsers)
+    // and the rights for NAME are already held, run as root by the privileged runner (never
+    // asking the user). None when it could not be started.
+    std::optional<QByteArray> listingOutput(const QString &command, const QString &name);
+
     // NULL until the first isAuthenticated; owned here, freed only by deauthenticate.
     AuthorizationRef authorizationRef = nullptr;
 };

@@ -1,12 +1,12 @@
 #include "PropertyList.h"
 
+#include "FileReplacement.h"
 #include "OpenStepPropertyList_p.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringDecoder>
-#include <QSaveFile>
 #include <QTimeZone>
 #include <algorithm>
 #include <limits>
@@ -483,23 +483,9 @@ QByteArray toData(const QVariant &value, Format format)
 
 bool writeFile(const QVariant &value, const QString &path, Format format, bool atomically)
 {
+    Q_UNUSED(atomically); // every write replaces the path (FileReplacement.h)
     const QByteArray bytes = toData(value, format);
-    if (bytes.isEmpty())
-        return false;
-    if (atomically) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-            return false;
-        }
-        return file.commit();
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return file.write(bytes) == bytes.size();
+    return !bytes.isEmpty() && FileReplacement::replaceFile(path, bytes, FileReplacement::newFileMode());
 }
 
 } // namespace PropertyList

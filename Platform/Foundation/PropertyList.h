@@ -36,9 +36,11 @@ std::optional<QVariant> readFile(const QString &path, qint64 maxBytes = -1);
 // The property-list bytes of a value; empty when the value holds a kind that a property list
 // cannot hold (for instance a null QVariant).
 QByteArray toData(const QVariant &value, Format format);
-// Writes the value; atomically means through a temporary file beside the target that then
-// takes its place, so a reader sees the old file or the new one. The file gets the mode that
-// the process's umask gives a new file.
+// Writes the value by replacing the path (FileReplacement.h): a new file beside it takes its
+// place, so a reader sees the old file or the new one, a link at the path is replaced and
+// never followed, and an older file there that the writer may not write is replaced as long
+// as the folder is writable. Both values of ATOMICALLY write this way. The file gets the mode
+// that the process's umask gives a new file.
 bool writeFile(const QVariant &value, const QString &path, Format format, bool atomically);
 
 // Whether libplist may be given DATA: false for a binary property list with a reference

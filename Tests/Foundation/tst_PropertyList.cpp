@@ -1,5 +1,5 @@
 // Property-list files as the uninstaller reads its table and writes its marker: every kind
-// of value both ways in both formats, atomic writes, and damaged input refused without a
+// of value both ways in both formats, writes that replace the path (never through a link), and damaged input refused without a
 // crash (a seeded run of mutated copies of a valid file).
 #include "PropertyList.h"
 #include "TestSupport.h"
@@ -10,6 +10,9 @@
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 // A binary property list of LEVELS nested arrays, each holding the next one once (or twice,
 // so that copying every reference out doubles the tree at each level), or holding itself.
@@ -72,15 +75,72 @@ private slots:
         QCOMPARE(back->toMap(), sample());
     }
 
-    void atomicWriteReplacesWholeFile()
+    // What stands at the marker's path before the write. The write replaces the path itself:
+    // a link planted there (the folder may be writable by others) is replaced, its target
+    // (a victim file) left as it was; an older marker the writer may not write is replaced
+    // as long as the folder is writable; the temporary file a killed writer left is removed.
+    void writeReplacesThePathItself_data()
     {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<bool>("asUser");
+        QTest::newRow("older file") << "file" << false;
+        QTest::newRow("link to a victim file") << "link" << false;
+        QTest::newRow("link to a missing file") << "dangling" << false;
+        QTest::newRow("older read-only marker of root, written by a user") << "readonly" << true;
+        QTest::newRow("temporary file of a killed writer") << "leftover" << false;
+    }
+    void writeReplacesThePathItself()
+    {
+        QFETCH(QString, before);
+        QFETCH(bool, asUser);
+        if (::geteuid() != 0)
+            QSKIP("needs root: writes as another user, reads a victim file");
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("marker.plist"));
-        QVERIFY(TestSupport::writeFile(path, QByteArray(5000, 'x')));
-        QVERIFY(PropertyList::writeFile(QVariantMap{{QStringLiteral("KILLDAEMON"), true}}, path, PropertyList::Format::XML, true));
-        QCOMPARE(PropertyList::readFile(path)->toMap(), (QVariantMap{{QStringLiteral("KILLDAEMON"), true}}));
-        // Nothing of the temporary file is left beside the target.
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("marker.plist")});
+        const QString folder = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkpath(folder));
+        const uid_t user = 61000 + uid_t(::getpid() % 3000);
+        QCOMPARE(::chown(QFile::encodeName(folder).constData(), user, user), 0);
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ExeOther));
+        const QString path = folder + QStringLiteral("/marker.plist");
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        QVERIFY(TestSupport::writeFile(victim, "victim"));
+        const QString leftover = folder + QStringLiteral("/.marker.plist.zvtmp-Ab3dE9");
+        if (before == QLatin1String("file") || before == QLatin1String("readonly")) {
+            QVERIFY(TestSupport::writeFile(path, QByteArray(5000, 'x')));
+            QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadOther));
+        } else if (before == QLatin1String("link")) {
+            QVERIFY(QFile::link(victim, path));
+        } else if (before == QLatin1String("dangling")) {
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("missing")), path));
+        } else {
+            QVERIFY(TestSupport::writeFile(leftover, "half a marker"));
+        }
+        const QVariantMap marker{{QStringLiteral("KILLDAEMON"), true}};
+        const mode_t old = ::umask(022);
+        bool written = false;
+        if (asUser) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::setgid(user) != 0 || ::setuid(user) != 0)
+                    ::_exit(3);
+                ::_exit(PropertyList::writeFile(marker, path, PropertyList::Format::XML, true) ? 0 : 1);
+            }
+            int status = -1;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            written = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        } else {
+            written = PropertyList::writeFile(marker, path, PropertyList::Format::XML, true);
+        }
+        ::umask(old);
+        QVERIFY(written);
+        QCOMPARE(PropertyList::readFile(path)->toMap(), marker);
+        QVERIFY(!QFileInfo(path).isSymLink());
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0644));
+        QCOMPARE(TestSupport::readFile(victim), QByteArray("victim"));
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{QStringLiteral("marker.plist")});
     }
 
     void writeIntoMissingFolderFails()

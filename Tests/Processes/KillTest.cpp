@@ -6,10 +6,15 @@
 #include "NSWorkspace+ZVXExtension.h"
 #include "ProcessFixture.h"
 #include "PropertyList.h"
+#include "TestSupport.h"
 #include "ZVAuthentication.h"
+#include "ZVProcessListing.h"
 #include "ZVUtility.h"
 
+#include <QApplication>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <cstdio>
 #include <limits>
 #include <QtTest>
 
@@ -23,6 +28,7 @@ private slots:
     void killProcessWithoutReaping_data();
     void killProcessWithoutReaping();
     void killProcessScratchUnwritable();
+    void killProcessUnderHiddenProcesses();
     void killAllProcessWithName_data();
     void killAllProcessWithName();
     void killAllProcessesWithName();
@@ -40,6 +46,9 @@ void ProcessesKillTest::initTestCase()
     if (::geteuid() != 0)
         QSKIP("stopping processes through the privileged runner needs root here");
     QVERIFY(m_resources.isValid());
+    // Every desktop's default: procps prints command lines as raw UTF-8 in it.
+    qputenv("LANG", "C.UTF-8");
+    qputenv("LC_ALL", "C.UTF-8");
     m_scratchPath = m_resources.filePath(QStringLiteral("instances list.txt"));
     const QVariantMap table{
         {QStringLiteral("UninstallProcessInstanceCommandOutputFilePath"), m_scratchPath}};
@@ -48,23 +57,32 @@ void ProcessesKillTest::initTestCase()
     NSBundle::mainBundle().setResourcePath(m_resources.path());
 }
 
+// Rows: instances started under PREFIX; a link planted at the scratch listing's path to a
+// victim file (the shell's redirect would follow it and overwrite the victim); a folder with
+// a non-ASCII name in the instances' command lines (the test runs in a UTF-8 locale, in which
+// procps prints such a line as raw UTF-8).
 void ProcessesKillTest::killProcess_data()
 {
     QTest::addColumn<int>("instances");
-    QTest::newRow("none") << 0;
-    QTest::newRow("one") << 1;
-    QTest::newRow("two") << 2;
-    QTest::newRow("three under a path") << 3;
+    QTest::addColumn<QString>("prefix");
+    QTest::addColumn<bool>("linkPlanted");
+    QTest::newRow("none") << 0 << QString() << false;
+    QTest::newRow("one") << 1 << QString() << false;
+    QTest::newRow("two") << 2 << QString() << false;
+    QTest::newRow("three under a path") << 3 << QStringLiteral("/usr/local/zv/") << false;
+    QTest::newRow("two, a link at the scratch path") << 2 << QString() << true;
+    QTest::newRow("two under a folder named in UTF-8") << 2 << QStringLiteral("/tmp/x/jürgen/") << false;
 }
 
 void ProcessesKillTest::killProcess()
 {
     QFETCH(int, instances);
+    QFETCH(QString, prefix);
+    QFETCH(bool, linkPlanted);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     ProcessFixture processes(dir.path());
     const QString name = ProcessFixture::uniqueName(QStringLiteral("Daemon"));
-    const QString prefix = instances == 3 ? QStringLiteral("/usr/local/zv/") : QString();
     const pid_t lookAlike = processes.start(name.chopped(1));
     QVERIFY(lookAlike > 0);
     QList<pid_t> started;
@@ -73,13 +91,18 @@ void ProcessesKillTest::killProcess()
         QVERIFY(pid > 0);
         started.append(pid);
     }
+    const QString victim = dir.filePath(QStringLiteral("victim"));
+    QVERIFY(TestSupport::writeFile(victim, "victim"));
+    if (linkPlanted)
+        QVERIFY(QFile::link(victim, m_scratchPath));
 
     QVERIFY(ZVAuthentication::sharedInstance()->killProcess(name));
 
     for (const pid_t pid : std::as_const(started))
         QCOMPARE(processes.endingSignal(pid), std::optional<int>(SIGKILL));
     QVERIFY(processes.isRunning(lookAlike));
-    QVERIFY(!QFileInfo::exists(m_scratchPath));
+    QVERIFY(!QFileInfo::exists(m_scratchPath) && !QFileInfo(m_scratchPath).isSymLink());
+    QCOMPARE(TestSupport::readFile(victim), QByteArray("victim"));
     QCOMPARE(ZVAuthentication::sharedInstance()->getAllProcessIDsWithName(name), QList<qint32>{});
 }
 
@@ -164,6 +187,49 @@ void ProcessesKillTest::killProcessScratchUnwritable()
     QVERIFY(!QFileInfo::exists(m_scratchPath));
 }
 
+// On a system whose /proc is mounted hidepid=2, a user sees only its own processes: the
+// uninstaller, run by an administrator who holds the rights, must still stop root's product
+// process. Tried in private mount and pid namespaces: /proc remounted with hidepid=2, a sudo
+// rule that lets "nobody" run anything without a password (sudoers.d bind-mounted from this
+// test's folder, sudo's own records on a private tmpfs), a product process of root, and this
+// program run as nobody calling killProcess (see hiddenChildMain). Stopped means a zombie or
+// gone.
+void ProcessesKillTest::killProcessUnderHiddenProcesses()
+{
+    if (!QFileInfo::exists(QStringLiteral("/usr/bin/sudo")) || !QFileInfo::exists(QStringLiteral("/usr/bin/setpriv")))
+        QSKIP("sudo and setpriv are needed (scripts/setup.sh installs them)");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                  | QFile::ReadOther | QFile::ExeOther));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sudoers.d")) && QDir(dir.path()).mkdir(QStringLiteral("scratch")));
+    QVERIFY(TestSupport::writeFile(dir.filePath(QStringLiteral("sudoers.d/nobody")), "nobody ALL=(ALL:ALL) NOPASSWD: ALL\n"));
+    QVERIFY(QFile::setPermissions(dir.filePath(QStringLiteral("sudoers.d/nobody")), QFile::ReadOwner));
+    QCOMPARE(::chown(QFile::encodeName(dir.filePath(QStringLiteral("scratch"))).constData(), 65534, 65534), 0);
+    QVERIFY(PropertyList::writeFile(QVariantMap{{QStringLiteral("UninstallProcessInstanceCommandOutputFilePath"),
+                                                 dir.filePath(QStringLiteral("scratch/instances.txt"))}},
+                                    dir.filePath(QStringLiteral("Localizable.plist")), PropertyList::Format::XML, false));
+    // The name reaches the others through a file: a command line holding it would be listed.
+    const QString name = ProcessFixture::uniqueName(QStringLiteral("Daemon"));
+    QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), dir.filePath(name)));
+    QVERIFY(TestSupport::writeFile(dir.filePath(QStringLiteral("name")), name.toUtf8()));
+    const QString script = QStringLiteral(
+        "set -e; D=$1; P=$2; N=$(cat $D/name); mount --make-rprivate /; mount -o remount,hidepid=2 /proc; "
+        "mount --bind $D/sudoers.d /etc/sudoers.d; if [ -d /run/sudo ]; then mount -t tmpfs tmpfs /run/sudo; fi; "
+        "$D/$N 600 & pid=$!; "
+        "setpriv --reuid=65534 --regid=65534 --clear-groups -- \"$P\" --hidden-child $D; "
+        "for i in $(seq 100); do s=$(cut -d' ' -f3 /proc/$pid/stat 2>/dev/null || echo Z); [ \"$s\" = Z ] && break; sleep 0.1; done; "
+        "echo state=$s");
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QStringLiteral("unshare"), {QStringLiteral("-m"), QStringLiteral("-p"), QStringLiteral("-f"),
+                                            QStringLiteral("--mount-proc"), QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                            script, QStringLiteral("sh"), dir.path(),
+                                            QCoreApplication::applicationFilePath()});
+    QVERIFY(child.waitForFinished(120000));
+    QCOMPARE(QString::fromUtf8(child.readAllStandardOutput()), QStringLiteral("hidden=1\nstate=Z\n"));
+}
+
 void ProcessesKillTest::killAllProcessWithName_data()
 {
     QTest::addColumn<int>("instances");
@@ -245,5 +311,30 @@ void ProcessesKillTest::utilityKillBelowOne()
     QCOMPARE(WEXITSTATUS(status), 0);
 }
 
-QTEST_GUILESS_MAIN(ProcessesKillTest)
+// Run as nobody by killProcessUnderHiddenProcesses: reports whether its own listing hides the
+// product (it must, or the test proves nothing), then stops it.
+static int hiddenChildMain(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    NSBundle::mainBundle().setResourcePath(QString::fromLocal8Bit(argv[2]));
+    QFile file(QString::fromLocal8Bit(argv[2]) + QStringLiteral("/name"));
+    const QString product = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    const bool hidden = ZVProcessListing::processIDsFromCommand(QStringLiteral("ps -axww | grep ") + product, product,
+                                                                ZVProcessListing::Encoding::ASCII).isEmpty();
+    std::printf("hidden=%d\n", int(hidden));
+    std::fflush(stdout);
+    // As the uninstall does: the rights first (granted by the rule without a dialog).
+    ZVAuthentication::sharedInstance()->authenticate({product});
+    ZVAuthentication::sharedInstance()->killProcess(product);
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--hidden-child") == 0)
+        return hiddenChildMain(argc, argv);
+    QCoreApplication app(argc, argv);
+    ProcessesKillTest test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "KillTest.moc"

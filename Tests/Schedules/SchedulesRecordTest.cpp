@@ -13,7 +13,11 @@
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace SchedulesTestSupport;
 
@@ -564,6 +568,64 @@ private slots:
         QVERIFY(MyExtensions::writeToArchivedFileWithKey({}, path, QStringLiteral("Schedules")));
         QCOMPARE(MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules")),
                  std::optional<QVariantList>(QVariantList()));
+    }
+
+    // The list holds passwords and is stored as root in folders others may write: the store
+    // replaces the path itself. A link planted there is replaced, its target keeps content and
+    // mode; a store killed while writing (here by its file-size limit) leaves only a temporary
+    // file nobody else can read, which the next store removes.
+    void storeReplacesThePath_data()
+    {
+        QTest::addColumn<bool>("killed");
+        QTest::newRow("link to a victim file at the path") << false;
+        QTest::newRow("store killed while writing") << true;
+    }
+    void storeReplacesThePath()
+    {
+        QFETCH(bool, killed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Schedules.plist"));
+        const QString victim = dir.filePath(QStringLiteral("victim"));
+        QVERIFY(TestSupport::writeFile(victim, "victim"));
+        QVERIFY(QFile::setPermissions(victim, QFile::ReadOwner | QFile::WriteOwner));
+        auto record = std::make_shared<ZVScheduleItem>();
+        record->setPassword(QStringLiteral("secret"));
+        const QVariantList list{obj(record)};
+        const QString key = QStringLiteral("Schedules");
+        const mode_t old = ::umask(022);
+        if (killed) {
+            const pid_t child = ::fork();
+            if (child == 0) {
+                const rlimit fileSize{16, 16}, core{0, 0};
+                ::setrlimit(RLIMIT_CORE, &core);
+                ::setrlimit(RLIMIT_FSIZE, &fileSize);
+                MyExtensions::writeToArchivedFileWithKey(list, path, key);
+                ::_exit(0);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+            for (const QFileInfo &left : QDir(dir.path()).entryInfoList(QDir::Files | QDir::Hidden)) {
+                struct stat st {};
+                QCOMPARE(::lstat(QFile::encodeName(left.filePath()).constData(), &st), 0);
+                QVERIFY2((st.st_mode & 077) == 0, qPrintable(left.fileName()));
+            }
+        } else {
+            QVERIFY(QFile::link(victim, path));
+        }
+        const bool stored = MyExtensions::writeToArchivedFileWithKey(list, path, key);
+        ::umask(old);
+        QVERIFY(stored);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                 (QStringList{QStringLiteral("Schedules.plist"), QStringLiteral("victim")}));
+        struct stat st {};
+        QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);
+        QVERIFY(S_ISREG(st.st_mode));
+        QCOMPARE(st.st_mode & 07777, mode_t(0777));
+        QCOMPARE(::stat(QFile::encodeName(victim).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0600));
+        QCOMPARE(TestSupport::readFile(victim), QByteArray("victim"));
+        QCOMPARE(MyExtensions::initWithContentsOfArchivedFileWithKey(path, key)->size(), 1);
     }
 
     // A list far longer than an installation has: every record comes back, in order (a reader

@@ -1,6 +1,7 @@
 // The uninstall procedure run for real against a sandbox: its steps in order, its progress,
 // its effects on files, the marker and the environment, and a second run with nothing left
 // to remove. Needs rights: runs as root (as CI does).
+#include "FileLock.h"
 #include "MainInterface.h"
 #include "NSArray_Extensions.h"
 #include "TavrinScheduleItem.h"
@@ -18,6 +19,8 @@
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 class ProcedureTest : public QObject {
@@ -235,6 +238,31 @@ private slots:
         QCOMPARE(steps, expectedSteps());
         QCOMPARE(progress.size(), 17);
         QCOMPARE(TestSupport::readFile(s("/unload.log")), QByteArray("daemon\nweb\n"));
+    }
+
+    // One uninstall at a time: while another holds the lock beside the scratch listing, the
+    // procedure waits, and runs once it is let go (here after a second).
+    void waitsForAnotherUninstall()
+    {
+        auto other = std::make_unique<FileLock>(value("UninstallProcessInstanceCommandOutputFilePath") + QStringLiteral(".lock"), 0);
+        QVERIFY(other->isHeld());
+        std::atomic<bool> released{false};
+        std::thread releaser([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            released = true;
+            other.reset();
+        });
+        MainInterface ui;
+        ZVUninstaller *c = ui.controller();
+        bool ranWhileHeld = false;
+        c->stepObserver = [&](const QString &step) { ranWhileHeld |= step.startsWith(QLatin1String("unsetenv")) && !released; };
+        c->awakeFromNib();
+        c->tabView->setCurrentIndex(1);
+        c->updateUI();
+        QTest::mouseClick(c->nextButton, Qt::LeftButton);
+        releaser.join();
+        QVERIFY(!ranWhileHeld);
+        QCOMPARE(c->tabView->currentIndex(), 2);
     }
 };
 

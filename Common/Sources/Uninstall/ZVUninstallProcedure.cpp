@@ -1,5 +1,6 @@
 #include "ZVUninstallProcedure.h"
 
+#include "FileLock.h"
 #include "LQLoginItemRegistry.h"
 #include "NSArray_Extensions.h"
 #include "NSPathUtilities.h"
@@ -145,6 +146,12 @@ void ZVUninstallProcedure::note(const QString &line) const
 bool ZVUninstallProcedure::run()
 {
     m_removalArguments.clear();
+    // One uninstall at a time on a machine: two would share the scratch listing that stopping
+    // a process writes, and one would empty the other's. A second one waits up to two minutes
+    // for the first, then ends as a refused authorization does.
+    const FileLock oneAtATime(ZVLocalizedString(QStringLiteral("UninstallProcessInstanceCommandOutputFilePath"), QString())
+                                  + QStringLiteral(".lock"), 120);
+    m_aloneOnTheMachine = oneAtATime.isHeld();
     bool granted = false;
     for (const Step &step : steps()) {
         // A refused authorization leaves only the last step.
@@ -173,6 +180,12 @@ QList<ZVUninstallProcedure::Outcome> ZVUninstallProcedure::perform(const Step &s
         for (const Target &t : list)
             entries.append(t.value);
         note(QStringLiteral("authenticate ") + entries.join(QLatin1Char('|')));
+        if (!m_aloneOnTheMachine) {
+            *granted = false;
+            outcomes.append({{QString(), entries.join(QLatin1Char('|'))},
+                             QStringLiteral("failed: another uninstall is running")});
+            break;
+        }
         *granted = authorize ? authorize(entries) : ZVAuthentication::sharedInstance()->authenticate(entries);
         outcomes.append({{QString(), entries.join(QLatin1Char('|'))},
                          *granted ? QStringLiteral("granted") : QStringLiteral("refused")});

@@ -107,4 +107,5 @@ private:
 
     ZVConfiguredValues m_values;
     QStringList m_removalArguments;
+    bool m_aloneOnTheMachine = true;  // this run holds the one-uninstall-at-a-time lock
 };

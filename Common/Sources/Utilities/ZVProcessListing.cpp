@@ -1,8 +1,19 @@
 #include "ZVProcessListing.h"
 
+#include <QFile>
 #include <QStringDecoder>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <limits>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 namespace ZVProcessListing {
 
@@ -31,12 +42,53 @@ qint32 idFromPrefix(QStringView prefix)
 
 } // namespace
 
-std::optional<QByteArray> readCommandOutput(const QString &command)
+QByteArray listingLocale(Encoding encoding)
+{
+    return encoding == Encoding::ASCII ? QByteArrayLiteral("C") : QByteArrayLiteral("C.UTF-8");
+}
+
+std::optional<QByteArray> readCommandOutput(const QString &command, Encoding encoding)
 {
     const QByteArray line = command.toUtf8();
-    FILE *stream = ::popen(line.constData(), "r");
-    if (!stream)
+    const QByteArray locale = listingLocale(encoding);
+    QByteArrayList variables{"LC_ALL=" + locale, "LANG=" + locale};
+    for (char **entry = environ; *entry; ++entry) {
+        const QByteArray variable(*entry);
+        if (!variable.startsWith("LC_ALL=") && !variable.startsWith("LANG="))
+            variables.append(variable);
+    }
+    std::vector<char *> environment;
+    for (QByteArray &variable : variables)
+        environment.push_back(variable.data());
+    environment.push_back(nullptr);
+
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
         return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
+    const char *argv[] = {"sh", "-c", line.constData(), nullptr};
+    pid_t shell = 0;
+    const int spawned = ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char **>(argv),
+                                      environment.data());
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::close(ends[1]);
+    FILE *stream = spawned == 0 ? ::fdopen(ends[0], "r") : nullptr;
+    if (!stream) {
+        ::close(ends[0]);
+        if (spawned == 0)
+            while (::waitpid(shell, nullptr, 0) < 0 && errno == EINTR) {}
+        return std::nullopt;
+    }
+    const QByteArray output = readChunks(stream);
+    std::fclose(stream);
+    while (::waitpid(shell, nullptr, 0) < 0 && errno == EINTR) {}
+    return output;
+}
+
+QByteArray readChunks(FILE *stream)
+{
     QByteArray output;
     char chunk[kChunkSize];
     for (;;) {
@@ -45,8 +97,40 @@ std::optional<QByteArray> readCommandOutput(const QString &command)
         if (count < kChunkSize)
             break;
     }
-    ::pclose(stream);
     return output;
+}
+
+bool listingHidesOtherUsers()
+{
+    if (::geteuid() == 0)
+        return false;
+    // mountinfo: "... <mount point> ... - <type> <source> <options>"; the last mount on /proc
+    // is the one that shows.
+    QFile mounts(QStringLiteral("/proc/self/mountinfo"));
+    if (!mounts.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray options;
+    for (const QByteArray &line : mounts.readAll().split('\n')) {
+        const QByteArrayList fields = line.split(' ');
+        const qsizetype dash = fields.indexOf("-");
+        if (fields.size() > 4 && fields.at(4) == "/proc" && dash > 0 && dash + 3 < fields.size())
+            options = fields.at(dash + 3);
+    }
+    bool hidden = false;
+    gid_t seer = gid_t(-1);
+    for (const QByteArray &option : options.split(',')) {
+        if (option.startsWith("hidepid="))
+            hidden = option.mid(8) != "0" && option.mid(8) != "off";
+        else if (option.startsWith("gid="))
+            seer = gid_t(option.mid(4).toUInt());
+    }
+    if (!hidden)
+        return false;
+    if (seer == gid_t(-1))
+        return true;
+    std::vector<gid_t> groups(size_t(qMax(0, ::getgroups(0, nullptr))));
+    groups.resize(size_t(qMax(0, ::getgroups(int(groups.size()), groups.data()))));
+    return ::getegid() != seer && std::find(groups.begin(), groups.end(), seer) == groups.end();
 }
 
 QString decode(const QByteArray &bytes, Encoding encoding)
@@ -112,7 +196,7 @@ qint32 firstProcessIDInListing(const QString &text, const QString &name)
 QList<qint32> processIDsFromCommand(const QString &command, const QString &name,
                                     Encoding encoding)
 {
-    const auto output = readCommandOutput(command);
+    const auto output = readCommandOutput(command, encoding);
     if (!output || output->isEmpty())
         return {};
     const QString text = decode(*output, encoding);

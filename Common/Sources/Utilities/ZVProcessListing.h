@@ -6,16 +6,34 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <cstdio>
 #include <optional>
 
 namespace ZVProcessListing {
 
 enum class Encoding { ASCII, UTF8 };
 
-// Runs COMMAND through the shell (popen, mode "r"), reading its output in 512-byte chunks
-// until a read returns fewer bytes, then closes the stream (pclose). None when the command
-// cannot be started.
-std::optional<QByteArray> readCommandOutput(const QString &command);
+// The locale a listing of ENCODING runs in: "C" for ASCII, "C.UTF-8" for UTF-8. procps
+// prints a command line as the locale says: in the C locale every byte outside printable
+// ASCII as "?", in a UTF-8 locale valid UTF-8 as it is and anything else as "?". So the text
+// always decodes, whatever locale the user runs in; a name with characters outside ASCII is
+// therefore never found by an ASCII listing (the product's names are plain program names).
+QByteArray listingLocale(Encoding encoding);
+
+// Runs COMMAND through the shell as popen does (mode "r"), with LC_ALL and LANG set to
+// listingLocale(ENCODING) and the rest of the environment as it is, reading its output in
+// 512-byte chunks until a read returns fewer bytes, then closing the stream and waiting for
+// the shell. None when the command cannot be started.
+std::optional<QByteArray> readCommandOutput(const QString &command,
+                                            Encoding encoding = Encoding::ASCII);
+
+// Reads STREAM (a command's output) in 512-byte chunks until a read returns fewer bytes.
+QByteArray readChunks(FILE *stream);
+
+// True when /proc is mounted with "hidepid" (hardened systems) and this process is neither
+// root nor in the group that the mount lets see every process: then a listing run with this
+// process's rights shows only its own user's processes.
+bool listingHidesOtherUsers();
 
 // BYTES as text, or a null QString when they are not valid in ENCODING (ASCII: a byte above
 // 0x7F; UTF-8: a malformed sequence).

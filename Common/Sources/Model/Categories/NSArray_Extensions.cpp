@@ -1,5 +1,6 @@
 #include "NSArray_Extensions.h"
 
+#include "FileReplacement.h"
 #include "MacStatfs.h"
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
@@ -7,7 +8,6 @@
 
 #include <QByteArrayList>
 #include <QFile>
-#include <QSaveFile>
 #include <new>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,14 +30,13 @@ bool writeToArchivedFileWithKey(const QVariantList &list, const QString &path, c
         NSKeyedArchiver archiver(&data);
         archiver.encodeObjectForKey(list, key);
         archiver.finishEncoding();
-        if (!archiver.failed() && !data.isEmpty()) {
-            QSaveFile file(path);
-            written = file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
-        }
+        if (!archiver.failed() && !data.isEmpty())
+            written = FileReplacement::replaceFile(path, data, 0777);
     } catch (const std::bad_alloc &) {
         written = false;
     }
-    ::chmod(QFile::encodeName(path).constData(), 0777);
+    if (!written)
+        FileReplacement::setModeWithoutFollowing(path, 0777);
     return written;
 }
 

@@ -11,8 +11,12 @@
 namespace MyExtensions {
 
 // Stores LIST as a keyed archive (NSKeyedArchiver.h) under KEY at PATH, written beside it and
-// moved into place (a reader sees the old file or the new one), then sets the path's mode to
-// 0777 whatever the umask, whether or not the write succeeded (that outcome is ignored).
+// moved into place (a reader sees the old file or the new one) with FileReplacement, which
+// replaces a link at PATH instead of following it. The file is 0600 while written (the list
+// holds passwords) and gets mode 0777, whatever the umask, before it takes PATH's place; a
+// store killed on the way leaves only a 0600 ".Schedules.plist.zvtmp-XXXXXX" beside it, which
+// the next store of that path removes. When the write fails, an existing regular file at PATH
+// still gets 0777, never through a link (FileReplacement::setModeWithoutFollowing).
 // True when the file was written; false when it could not be, or when the list holds a value
 // that has no archived form (then nothing is written).
 bool writeToArchivedFileWithKey(const QVariantList &list, const QString &path, const QString &key);
