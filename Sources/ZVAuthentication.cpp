@@ -1,5 +1,7 @@
 #include "ZVAuthentication.h"
 
+#include "Authorization.h"
+
 #include <QProcess>
 #include <unistd.h>
 

@@ -2,13 +2,16 @@
 // with them, and finds and stops the product's processes by name.
 #pragma once
 
-#include "Authorization.h"
+#include "zvcommon_export.h"
+
+// The authorization reference stays the platform layer's: only its opaque type is named here.
+struct AuthorizationOpaqueRef;
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
-class ZVAuthentication {
+class ZVCOMMON_EXPORT ZVAuthentication {
 public:
     // The shared object, created on first use and never released.
     static ZVAuthentication *sharedInstance();
@@ -84,5 +87,5 @@ public:
 
 private:
     // NULL until the first isAuthenticated; owned here, freed only by deauthenticate.
-    AuthorizationRef authorizationRef = nullptr;
+    const AuthorizationOpaqueRef *authorizationRef = nullptr;
 };

@@ -26,6 +26,8 @@
 // nil, 0 or false; nothing is thrown. Callers check failed() after decoding.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSObject.h"
 
 #include <QByteArray>
@@ -36,7 +38,7 @@
 
 #include <plist/plist.h>
 
-class NSKeyedUnarchiver {
+class ZVCOMMON_EXPORT NSKeyedUnarchiver {
 public:
     // The initWithCoder of a registered class: reads the object's keys from CODER (the
     // object's dictionary is current) and returns the new object, or null to make the

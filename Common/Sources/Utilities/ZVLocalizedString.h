@@ -2,6 +2,8 @@
 // an installation, looked up by key in the deployment's Localizable.plist.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QString>
 
 // Returns "" for a null key without loading anything. Otherwise loads the table on the first
@@ -9,4 +11,4 @@
 // is kept, unchanged, for the life of the process) and returns the key's value, or the key
 // itself when the table lacks the key. A value that is not a string counts as missing.
 // The comment is ignored. Main thread only.
-QString ZVLocalizedString(const QString &key, const QString &comment);
+ZVCOMMON_EXPORT QString ZVLocalizedString(const QString &key, const QString &comment);
