@@ -14,7 +14,7 @@ for f in lib/libZVCommon.so bin/Uninstaller bin/zvtool bin/Info.plist bin/Locali
   check test -e "$prefix/$f"
 done
 # Only the API is installed: the public headers named in CMakeLists.txt and the export header.
-expected=$( (sed -n '/^set(ZVCOMMON_PUBLIC_HEADERS/,/)/p' "$src/CMakeLists.txt" | grep -oE '[A-Za-z0-9_+.-]+\.h$'; echo zvcommon_export.h) | sort)
+expected=$( (sed -n '/^set(ZVCOMMON_PUBLIC_HEADERS/,/)/p' "$src/CMakeLists.txt" | grep -oE '[A-Za-z0-9_+.-]+\.h\b'; echo zvcommon_export.h) | sort)
 check test "$(ls "$prefix/include/ZVCommon" | sort)" = "$expected"
 # ... and only the API is exported: every defined dynamic symbol belongs to a public class,
 # namespace or function (vtables and type information included).
