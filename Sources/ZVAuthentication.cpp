@@ -1,5 +1,7 @@
 #include "ZVAuthentication.h"
 
+#include "Authorization.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <unistd.h>

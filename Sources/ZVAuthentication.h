@@ -2,7 +2,10 @@
 // with them, and finds and stops the product's processes by name.
 #pragma once
 
-#include "Authorization.h"
+#include "zvcommon_export.h"
+
+// The authorization reference stays the platform layer's: only its opaque type is named here.
+struct AuthorizationOpaqueRef;
 
 #include <QByteArray>
 #include <QList>
@@ -10,7 +13,7 @@
 #include <QStringList>
 #include <optional>
 
-class ZVAuthentication {
+class ZVCOMMON_EXPORT ZVAuthentication {
 public:
     // The shared object, created on first use and never released; the rights it holds are
     // destroyed (deauthenticate) when the application's event loop ends or the program exits.
@@ -102,5 +105,5 @@ private:
     std::optional<QByteArray> listingOutput(const QString &command, const QString &name);
 
     // NULL until the first isAuthenticated; owned here, freed only by deauthenticate.
-    AuthorizationRef authorizationRef = nullptr;
+    const AuthorizationOpaqueRef *authorizationRef = nullptr;
 };

@@ -2,6 +2,8 @@
 // schedule list file (NSArray_Extensions.h) under the class name "ZVScheduleItem".
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSCalendarDate.h"
 #include "NSObject.h"
 
@@ -19,7 +21,7 @@ enum ScheduleFrequency : qint32 { ScheduleFrequencyOnce = 0, ScheduleFrequencyHo
                                   ScheduleFrequencyMonthly = 4, ScheduleFrequencySelectedDays = 5 };
 enum ScheduleType : qint32 { ScheduleTypeBackup = 0, ScheduleTypeRestore = 1 };
 
-class ZVScheduleItem : public NSObject {
+class ZVCOMMON_EXPORT ZVScheduleItem : public NSObject {
 public:
     // A new record: type 0 (backup), the current date and time, frequency 2 (daily), status 0,
     // destination "MyPelloma", username "None", the other texts "", flags false,

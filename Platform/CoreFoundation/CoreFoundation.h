@@ -6,6 +6,8 @@
 // themselves.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "MacTypes.h"
 
 #include <QVariant>
@@ -40,13 +42,13 @@ inline CFRange CFRangeMake(CFIndex location, CFIndex length) { return CFRange{lo
 struct CFArrayCallBacks { CFIndex version; };
 struct CFDictionaryKeyCallBacks { CFIndex version; };
 struct CFDictionaryValueCallBacks { CFIndex version; };
-extern const CFArrayCallBacks kCFTypeArrayCallBacks;
-extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
-extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+extern ZVCOMMON_EXPORT const CFArrayCallBacks kCFTypeArrayCallBacks;
+extern ZVCOMMON_EXPORT const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern ZVCOMMON_EXPORT const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
 
-extern const CFAllocatorRef kCFAllocatorDefault; // NULL, as on the Mac
-extern const CFBooleanRef kCFBooleanTrue;
-extern const CFBooleanRef kCFBooleanFalse;
+extern ZVCOMMON_EXPORT const CFAllocatorRef kCFAllocatorDefault; // NULL, as on the Mac
+extern ZVCOMMON_EXPORT const CFBooleanRef kCFBooleanTrue;
+extern ZVCOMMON_EXPORT const CFBooleanRef kCFBooleanFalse;
 
 enum : CFStringEncoding {
     kCFStringEncodingUTF8 = 0x08000100,
@@ -57,47 +59,47 @@ enum : OSStatus { coreFoundationUnknownErr = -4960 };
 
 // Releases an object made by a Create or Copy function; the constant booleans are never
 // freed. CF must not be NULL.
-void CFRelease(CFTypeRef cf);
+ZVCOMMON_EXPORT void CFRelease(CFTypeRef cf);
 
 // A string from NUMBYTES bytes in ENCODING; NULL when the bytes are not valid in it (bad
 // UTF-8, an odd byte count for UTF-16) or the encoding is unknown. As an external
 // representation, UTF-16 may start with a byte-order mark that decides the byte order.
-CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8 *bytes, CFIndex numBytes,
+ZVCOMMON_EXPORT CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8 *bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean isExternalRepresentation);
 // The length in UTF-16 code units.
-CFIndex CFStringGetLength(CFStringRef theString);
+ZVCOMMON_EXPORT CFIndex CFStringGetLength(CFStringRef theString);
 // Converts the characters of RANGE into BUFFER (at most MAXBUFLEN bytes; BUFFER may be NULL to
 // measure), stopping before the first character that does not fit or cannot be represented
 // when LOSSBYTE is 0 (otherwise that byte stands in for it). Returns the number of characters
 // converted and sets *USEDBUFLEN (when given) to the bytes written. No terminator is written.
-CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
+ZVCOMMON_EXPORT CFIndex CFStringGetBytes(CFStringRef theString, CFRange range, CFStringEncoding encoding,
                          UInt8 lossByte, Boolean isExternalRepresentation, UInt8 *buffer,
                          CFIndex maxBufLen, CFIndex *usedBufLen);
 
 // A file URL of the object REF names; the folder form (trailing slash) for a folder. NULL for
 // a NULL reference.
-CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef *fsRef);
+ZVCOMMON_EXPORT CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef *fsRef);
 // A file URL of the path bytes (UTF-8, not zero-terminated, BUFLEN long), in the folder form
 // when ISDIRECTORY. A relative path is taken from the current folder. NULL for an empty path
 // or bytes that are not UTF-8.
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8 *buffer,
+ZVCOMMON_EXPORT CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef allocator, const UInt8 *buffer,
                                                  CFIndex bufLen, Boolean isDirectory);
 // True and *FSREF set when URL is a file URL of an existing file or folder.
-Boolean CFURLGetFSRef(CFURLRef url, FSRef *fsRef);
+ZVCOMMON_EXPORT Boolean CFURLGetFSRef(CFURLRef url, FSRef *fsRef);
 // A URL object holding URL (a Linux-side constructor for callers holding a QUrl); NULL when
 // URL is not valid.
-CFURLRef CFURLCreateWithQUrl(const QUrl &url);
+ZVCOMMON_EXPORT CFURLRef CFURLCreateWithQUrl(const QUrl &url);
 
-CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
+ZVCOMMON_EXPORT CFMutableArrayRef CFArrayCreateMutable(CFAllocatorRef allocator, CFIndex capacity,
                                        const CFArrayCallBacks *callBacks);
 // Appends VALUE (a string, URL, boolean, array or dictionary) as its Qt value.
-void CFArrayAppendValue(CFMutableArrayRef theArray, const void *value);
+ZVCOMMON_EXPORT void CFArrayAppendValue(CFMutableArrayRef theArray, const void *value);
 // KEYS must be strings; NULL when a key is not a string or an argument is missing.
-CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys,
+ZVCOMMON_EXPORT CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void **keys,
                                    const void **values, CFIndex numValues,
                                    const CFDictionaryKeyCallBacks *keyCallBacks,
                                    const CFDictionaryValueCallBacks *valueCallBacks);
 
 // The toll-free bridge: the Qt value an object stands for (QString, QUrl, bool, QVariantList,
 // QVariantMap); an invalid QVariant for NULL.
-QVariant CFBridgingToQVariant(CFTypeRef cf);
+ZVCOMMON_EXPORT QVariant CFBridgingToQVariant(CFTypeRef cf);

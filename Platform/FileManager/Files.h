@@ -13,6 +13,8 @@
 // path) when one of its items is used later.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "MacTypes.h"
 
 #include <QByteArray>
@@ -47,12 +49,12 @@ struct FSRef {
 // into REF: noErr, fnfErr (-43) when nothing exists there, paramErr for a null argument or
 // an empty path, permErr/ioErr for other failures. A relative path is taken from the
 // current folder.
-OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);
+ZVCOMMON_EXPORT OSStatus FSPathMakeRef(const UInt8 *path, FSRef *ref, Boolean *isDirectory);
 
 // Writes REF's absolute path, zero-terminated, into PATH of MAXPATHSIZE bytes: noErr, or
 // paramErr for null arguments or an empty reference, -2110 (pathTooLongErr) when it does
 // not fit.
-OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
+ZVCOMMON_EXPORT OSStatus FSRefMakePath(const FSRef *ref, UInt8 *path, UInt32 maxPathSize);
 
 // ---------------------------------------------------------------------------------------
 // Catalog iteration

@@ -3,13 +3,15 @@
 // and a calendar format of its own, carried through the keyed archive.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QDateTime>
 #include <QMetaType>
 #include <QString>
 #include <QTimeZone>
 #include <optional>
 
-class NSCalendarDate {
+class ZVCOMMON_EXPORT NSCalendarDate {
 public:
     // The format of description() and initWithString().
     static QString defaultCalendarFormat() { return QStringLiteral("%Y-%m-%d %H:%M:%S %z"); }

@@ -4,6 +4,8 @@
 // QVariantList, ...).
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -12,7 +14,7 @@
 
 class NSKeyedArchiver;
 
-class NSObject {
+class ZVCOMMON_EXPORT NSObject {
 public:
     virtual ~NSObject() = default;
     // The class name under which the object is archived.

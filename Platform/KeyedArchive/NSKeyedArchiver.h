@@ -23,6 +23,8 @@
 // Any other value kind makes the archive fail (failed(), empty data).
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSObject.h"
 
 #include <QByteArray>
@@ -36,7 +38,7 @@
 
 class NSCalendarDate;
 
-class NSKeyedArchiver {
+class ZVCOMMON_EXPORT NSKeyedArchiver {
 public:
     // initForWritingWithMutableData: the archive goes into DATA at finishEncoding. DATA must
     // outlive the archiver until then.

@@ -38,6 +38,8 @@
 // class's business.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSObject.h"
 
 #include <QByteArray>
@@ -48,7 +50,7 @@
 
 #include <plist/plist.h>
 
-class NSKeyedUnarchiver {
+class ZVCOMMON_EXPORT NSKeyedUnarchiver {
 public:
     // The initWithCoder of a registered class: reads the object's keys from CODER (the
     // object's dictionary is current) and returns the new object, or null to make the

@@ -1,11 +1,13 @@
 // The workspace's view of running applications, mounted media and packages on Linux.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
 
-class NSWorkspace {
+class ZVCOMMON_EXPORT NSWorkspace {
 public:
     static NSWorkspace &sharedWorkspace();
 

@@ -10,11 +10,20 @@ passed=0 failed=0
 check() { if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $*"; fi; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in lib/libZVCommon.so bin/Uninstaller bin/zvtool bin/Info.plist bin/Localizable.plist \
-         bin/make-deployment.sh include/ZVCommon/ZVUtility.h include/ZVCommon/ZVLocalizedString.h \
-         include/ZVCommon/ZVAuthentication.h include/ZVCommon/NSArray_Extensions.h \
-         share/ZVUninstaller/Deployments/Tavrin.plist; do
+         bin/make-deployment.sh share/ZVUninstaller/Deployments/Tavrin.plist; do
   check test -e "$prefix/$f"
 done
+# Only the API is installed: the public headers named in CMakeLists.txt and the export header.
+expected=$( (sed -n '/^set(ZVCOMMON_PUBLIC_HEADERS/,/)/p' "$src/CMakeLists.txt" | grep -oE '[A-Za-z0-9_+.-]+\.h\b'; echo zvcommon_export.h) | sort)
+check test "$(ls "$prefix/include/ZVCommon" | sort)" = "$expected"
+# ... and only the API is exported: every defined dynamic symbol belongs to a public class,
+# namespace or function (vtables and type information included).
+api='ZVUtility|ZVLocalizedString|ZVReadLocalizedStringsTable|ZVAuthentication|ZVScheduleItem|TavrinScheduleItem|MyExtensions|ZVXExtension|LQLoginItemRegistry|LIAE[A-Za-z]+|NSObject|NSCalendarDate|NSWorkspace|NSKeyedArchiver|NSKeyedUnarchiver|k?CF[A-Za-z]+|FSPathMakeRef|FSRefMakePath'
+internal=$(nm -D --defined-only "$prefix/lib/libZVCommon.so" | awk '{print $3}' | c++filt \
+  | sed -E 's/^(vtable|typeinfo|typeinfo name|VTT|construction vtable) for //' \
+  | grep -vE "^(_init|_fini|_edata|_end|__bss_start)\$" | grep -vE "^(($api)(::|\(|\$)|std::|Q[A-Za-z]+[<:(]|QtPrivate::|operator)" || true)
+check test -z "$internal"
+[ -z "$internal" ] || echo "internal symbols exported:" $internal | head -c 2000
 check "$prefix/bin/zvtool" version
 # The installed headers and library are enough for a program of the product's.
 cat > "$prefix/probe.cpp" <<'CPP'

@@ -4,12 +4,14 @@
 // operation says otherwise.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <optional>
 
-class ZVUtility {
+class ZVCOMMON_EXPORT ZVUtility {
 public:
     ZVUtility() = delete;
 

@@ -2,13 +2,15 @@
 // schedule list file's reader and writer, and list filters and prefix searches.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSObject.h"
 
 #include <QString>
 #include <QVariantList>
 #include <optional>
 
-namespace MyExtensions {
+namespace MyExtensions ZVCOMMON_EXPORT {
 
 // Stores LIST as a keyed archive (NSKeyedArchiver.h) under KEY at PATH, written beside it and
 // moved into place (a reader sees the old file or the new one) with FileReplacement, which

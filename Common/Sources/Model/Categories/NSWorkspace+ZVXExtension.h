@@ -2,6 +2,8 @@
 // privileges, and running a script file.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSWorkspace.h"
 
 #include <QList>
@@ -9,7 +11,7 @@
 #include <QVariantMap>
 #include <optional>
 
-namespace ZVXExtension {
+namespace ZVXExtension ZVCOMMON_EXPORT {
 
 // The ids of the processes whose line of "/bin/ps -axwwopid,command,user" holds NAME, in
 // listing order, without the grep pipeline's own lines; the listing is read as UTF-8 (empty

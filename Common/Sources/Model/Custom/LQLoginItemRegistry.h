@@ -3,12 +3,14 @@
 // its answer, a missing file) show only as false, std::nullopt or -1.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
 #include <optional>
 
-class LQLoginItemRegistry {
+class ZVCOMMON_EXPORT LQLoginItemRegistry {
 public:
     LQLoginItemRegistry() = delete;
 

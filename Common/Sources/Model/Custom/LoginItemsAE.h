@@ -8,6 +8,8 @@
 // System Events' reply.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "CoreFoundation.h"
 #include "Files.h"
 
@@ -24,17 +26,17 @@
 // A reply whose 'errn' is present but cannot be read as a 16-bit integer fails the call with
 // the status of that read (errAECoercionFail, -1700): an error answer never passes for
 // success. This holds for every function here.
-OSStatus LIAECopyLoginItems(CFArrayRef *itemsPtr);
+ZVCOMMON_EXPORT OSStatus LIAECopyLoginItems(CFArrayRef *itemsPtr);
 
 // Adds the file or folder ITEM as the last login item, launched hidden when HIDEIT. A path
 // whose UTF-16 form is longer than 1023 bytes (what the listing can read back) is refused
 // with coreFoundationUnknownErr and nothing is sent; a path of 1024 bytes or more in UTF-8
 // gives FSRefMakePath's pathTooLongErr.
-OSStatus LIAEAddRefAtEnd(const FSRef *item, Boolean hideIt);
+ZVCOMMON_EXPORT OSStatus LIAEAddRefAtEnd(const FSRef *item, Boolean hideIt);
 
 // As LIAEAddRefAtEnd for the file URL ITEM; fnfErr (-43), with nothing sent, when it does not
 // lead to an existing file or folder.
-OSStatus LIAEAddURLAtEnd(CFURLRef item, Boolean hideIt);
+ZVCOMMON_EXPORT OSStatus LIAEAddURLAtEnd(CFURLRef item, Boolean hideIt);
 
 // Removes the login item at ITEMINDEX (zero-based) of the listing.
-OSStatus LIAERemove(CFIndex itemIndex);
+ZVCOMMON_EXPORT OSStatus LIAERemove(CFIndex itemIndex);

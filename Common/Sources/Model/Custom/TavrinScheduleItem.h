@@ -3,6 +3,8 @@
 // a day display that consults the stored schedule list, and configuration lookups.
 #pragma once
 
+#include "zvcommon_export.h"
+
 #include "NSCalendarDate.h"
 #include "NSObject.h"
 #include "ZVScheduleItem.h" // ScheduleStatus, ScheduleFrequency, ScheduleType
@@ -13,7 +15,7 @@
 
 class NSKeyedUnarchiver;
 
-class TavrinScheduleItem : public NSObject {
+class ZVCOMMON_EXPORT TavrinScheduleItem : public NSObject {
 public:
     // A shared, changeable day list (numbers or numeric texts, 0 Sunday .. 6 Saturday).
     using DayList = std::shared_ptr<QVariantList>;
