@@ -1,6 +1,6 @@
 #include "ZVAuthentication.h"
 
-#include "Authorization.h"
+#include "Authorization_p.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -150,11 +150,11 @@ bool ZVAuthentication::unloadLaunchctlProcess(const QString &path)
     return true;
 }
 
-#include "FileReplacement.h"
-#include "NSStringFormat.h"
+#include "FileReplacement_p.h"
+#include "NSStringFormat_p.h"
 #include "NSWorkspace.h"
 #include "ZVLocalizedString.h"
-#include "ZVProcessListing.h"
+#include "ZVProcessListing_p.h"
 #include "ZVUtility.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
-#include "ScheduleItemSupport.h"
+#include "ScheduleItemSupport_p.h"
 
 using namespace ScheduleItemSupport;
 

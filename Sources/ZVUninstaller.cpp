@@ -1,15 +1,15 @@
 #include "ZVUninstaller.h"
 
-#include "NSAlertPanel.h"
-#include "NSAppleScript.h"
-#include "NSBundle.h"
-#include "NSStringFormat.h"
+#include "NSAlertPanel_p.h"
+#include "NSAppleScript_p.h"
+#include "NSBundle_p.h"
+#include "NSStringFormat_p.h"
 #include "NSWorkspace+ZVXExtension.h"
 #include "NSWorkspace.h"
 #include "NSProgressIndicator.h"
 #include "ZVLocalizedString.h"
 #include "ZVUninstallerWindow.h"
-#include "ZVUninstallProcedure.h"
+#include "ZVUninstallProcedure_p.h"
 
 #include <QApplication>
 #include <QLabel>

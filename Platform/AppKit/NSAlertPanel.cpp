@@ -1,4 +1,4 @@
-#include "NSAlertPanel.h"
+#include "NSAlertPanel_p.h"
 
 #include <QLabel>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "AEDataModel.h"
+#include "AEDataModel_p.h"
 
 #include <QDataStream>
 #include <QIODevice>

@@ -1,4 +1,4 @@
-#include "AEObjects.h"
+#include "AEObjects_p.h"
 
 OSErr CreateObjSpecifier(DescType desiredClass, AEDesc *theContainer, DescType keyForm,
                          AEDesc *keyData, Boolean disposeInputs, AEDesc *objSpecifier)

@@ -1,7 +1,7 @@
-#include "AppleEvents.h"
+#include "AppleEvents_p.h"
 
-#include "Processes.h"
-#include "UnixSocketAddress.h"
+#include "Processes_p.h"
+#include "UnixSocketAddress_p.h"
 
 #include <QDataStream>
 #include <QElapsedTimer>

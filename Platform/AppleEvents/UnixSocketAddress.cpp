@@ -1,4 +1,4 @@
-#include "UnixSocketAddress.h"
+#include "UnixSocketAddress_p.h"
 
 #include <QFile>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "NSAppleScript.h"
+#include "NSAppleScript_p.h"
 
 #include "MacTypes.h"
 

@@ -1,10 +1,10 @@
-#include "Authorization.h"
+#include "Authorization_p.h"
 
-#include "AuthorizationDialog.h"
-#include "AuthorizationProcess.h"
-#include "PolkitAgentProcess.h"
-#include "PolkitAuthority.h"
-#include "SudoCredential.h"
+#include "AuthorizationDialog_p.h"
+#include "AuthorizationProcess_p.h"
+#include "PolkitAgentProcess_p.h"
+#include "PolkitAuthority_p.h"
+#include "SudoCredential_p.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,6 +1,6 @@
-#include "AuthorizationDialog.h"
+#include "AuthorizationDialog_p.h"
 
-#include "SudoCredential.h"
+#include "SudoCredential_p.h"
 
 #include <QCoreApplication>
 #include <QDialogButtonBox>

@@ -1,4 +1,4 @@
-#include "AuthorizationProcess.h"
+#include "AuthorizationProcess_p.h"
 
 #include <QCoreApplication>
 #include <QFile>

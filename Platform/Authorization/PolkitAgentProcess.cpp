@@ -1,6 +1,6 @@
-#include "PolkitAgentProcess.h"
+#include "PolkitAgentProcess_p.h"
 
-#include "AuthorizationProcess.h"
+#include "AuthorizationProcess_p.h"
 
 #include <QByteArray>
 

@@ -1,4 +1,4 @@
-#include "PolkitAuthority.h"
+#include "PolkitAuthority_p.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>

@@ -1,6 +1,6 @@
-#include "SudoCredential.h"
+#include "SudoCredential_p.h"
 
-#include "AuthorizationProcess.h"
+#include "AuthorizationProcess_p.h"
 
 #include <cerrno>
 #include <csignal>

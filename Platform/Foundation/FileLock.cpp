@@ -1,4 +1,4 @@
-#include "FileLock.h"
+#include "FileLock_p.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "FileReplacement.h"
+#include "FileReplacement_p.h"
 
 #include <QFile>
 #include <QRandomGenerator>

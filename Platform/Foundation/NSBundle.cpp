@@ -1,6 +1,6 @@
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 
 #include <QCoreApplication>
 #include <QDir>

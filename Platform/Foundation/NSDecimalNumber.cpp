@@ -1,4 +1,4 @@
-#include "NSDecimalNumber.h"
+#include "NSDecimalNumber_p.h"
 
 #include <algorithm>
 

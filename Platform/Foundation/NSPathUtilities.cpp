@@ -1,4 +1,4 @@
-#include "NSPathUtilities.h"
+#include "NSPathUtilities_p.h"
 
 #include <QDir>
 #include <QFile>

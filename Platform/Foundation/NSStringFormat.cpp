@@ -1,4 +1,4 @@
-#include "NSStringFormat.h"
+#include "NSStringFormat_p.h"
 
 namespace NSStringFormat {
 

@@ -1,7 +1,7 @@
-#include "NSUserDefaults.h"
+#include "NSUserDefaults_p.h"
 
-#include "NSBundle.h"
-#include "PropertyList.h"
+#include "NSBundle_p.h"
+#include "PropertyList_p.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 
-#include "FileReplacement.h"
+#include "FileReplacement_p.h"
 #include "OpenStepPropertyList_p.h"
 
 #include <QDateTime>

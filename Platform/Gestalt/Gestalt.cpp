@@ -1,6 +1,6 @@
-#include "Gestalt.h"
+#include "Gestalt_p.h"
 
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 
 #include <QStringList>
 #include <QVariantMap>

@@ -1,6 +1,6 @@
 #include "NSKeyedUnarchiver.h"
 
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 
 #include "NSCalendarDate.h"
 

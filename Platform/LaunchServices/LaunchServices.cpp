@@ -1,7 +1,7 @@
-#include "LaunchServices.h"
+#include "LaunchServices_p.h"
 
 #include "Files.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 
 #include <QCoreApplication>
 #include <QDir>

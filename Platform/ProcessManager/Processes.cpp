@@ -1,4 +1,4 @@
-#include "Processes.h"
+#include "Processes_p.h"
 
 #include "Files.h"
 

@@ -1,4 +1,4 @@
-#include "MacStatfs.h"
+#include "MacStatfs_p.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "SystemConfiguration.h"
+#include "SystemConfiguration_p.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "LoginItemStore.h"
 
-#include "AEObjects.h"
+#include "AEObjects_p.h"
 
 #include <QDir>
 #include <QFile>

@@ -10,10 +10,10 @@
 // An error answer carries 'errn' ('shor'). It runs until told to quit, or until SIGTERM,
 // SIGINT or SIGHUP, and then unregisters and ends with status 0. Only one instance serves a
 // user: a second one finds the lock held and ends at once with status 0.
-#include "AEObjects.h"
-#include "AppleEvents.h"
+#include "AEObjects_p.h"
+#include "AppleEvents_p.h"
 #include "LoginItemStore.h"
-#include "Processes.h"
+#include "Processes_p.h"
 
 #include <QCoreApplication>
 #include <QFile>

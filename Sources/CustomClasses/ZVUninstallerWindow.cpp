@@ -1,6 +1,6 @@
 #include "ZVUninstallerWindow.h"
 
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 
 #include <QApplication>
 #include <QCloseEvent>

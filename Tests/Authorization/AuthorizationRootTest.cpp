@@ -2,7 +2,7 @@
 // rights are held without a dialog, tools run as root, and the layer answers bad input with
 // its status codes.
 
-#include "Authorization.h"
+#include "Authorization_p.h"
 #include "TestSupport.h"
 #include "ZVAuthentication.h"
 

@@ -9,8 +9,8 @@
 //   ANSWERS nothing is read (the polkit scenarios: the agent asks on the terminal).
 // Prints "key=value" lines for AuthorizationUserTest to check.
 
-#include "Authorization.h"
-#include "AuthorizationDialog.h"
+#include "Authorization_p.h"
+#include "AuthorizationDialog_p.h"
 #include "ZVAuthentication.h"
 
 #include <QApplication>

@@ -3,11 +3,11 @@
 // the scratch-file rule (no world-writable folder above a scratch file) can be tried on
 // folders the test makes world-writable or not.
 #include "CheckDeployment.h"
-#include "NSBundle.h"
-#include "PropertyList.h"
+#include "NSBundle_p.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
-#include "ZVConfiguredValues.h"
-#include "ZVUninstallProcedure.h"
+#include "ZVConfiguredValues_p.h"
+#include "ZVUninstallProcedure_p.h"
 
 #include <QProcess>
 #include <QRegularExpression>

@@ -1,8 +1,8 @@
 // Tilde expansion, path standardizing and formats used without arguments, as the uninstall
 // forms the paths it removes; the bundle's resource search by the user's language.
-#include "NSBundle.h"
-#include "NSPathUtilities.h"
-#include "NSStringFormat.h"
+#include "NSBundle_p.h"
+#include "NSPathUtilities_p.h"
+#include "NSStringFormat_p.h"
 #include "TestSupport.h"
 
 #include <QLocale>

@@ -1,7 +1,7 @@
 // Property-list files as the uninstaller reads its table and writes its marker: every kind
 // of value both ways in both formats, writes that replace the path (never through a link), and damaged input refused without a
 // crash (a seeded run of mutated copies of a valid file).
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 
 #include <QDateTime>

@@ -2,7 +2,7 @@
 // Events agent found, stopped and resumed through the Process Manager.
 #pragma once
 
-#include "Processes.h"
+#include "Processes_p.h"
 
 #include <QDir>
 #include <QElapsedTimer>

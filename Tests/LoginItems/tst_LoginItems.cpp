@@ -1,8 +1,8 @@
 // The login-item layer and registry against the real System Events agent, with the user's
 // configuration and runtime folders in a temp folder.
-#include "AEObjects.h"
-#include "LaunchServices.h"
-#include "AppleEvents.h"
+#include "AEObjects_p.h"
+#include "LaunchServices_p.h"
+#include "AppleEvents_p.h"
 #include "LQLoginItemRegistry.h"
 #include "LoginItemStore.h"
 #include "LoginItemsAE.h"

@@ -1,7 +1,7 @@
 // The descriptors and strings under the login-item layer: what the agent and the layer rely
 // on when they build, carry and read events.
-#include "AEObjects.h"
-#include "AppleEvents.h"
+#include "AEObjects_p.h"
+#include "AppleEvents_p.h"
 #include "CoreFoundation.h"
 
 #include <QRandomGenerator>

@@ -2,13 +2,13 @@
 // SIGKILL through the privileged runner and leaving a look-alike running, its scratch listing
 // removed afterwards; killAllProcessWithName, the workspace's unprivileged kill, and
 // ZVUtility::killProcess.
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "NSWorkspace+ZVXExtension.h"
 #include "ProcessFixture.h"
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVAuthentication.h"
-#include "ZVProcessListing.h"
+#include "ZVProcessListing_p.h"
 #include "ZVUtility.h"
 
 #include <QApplication>

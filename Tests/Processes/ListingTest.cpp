@@ -1,7 +1,7 @@
 // Reading process listings: which lines give ids, what the grep pipeline's own lines and
 // header lines give, and the decoding of the two owners; the "%@" filling of command lines.
-#include "NSStringFormat.h"
-#include "ZVProcessListing.h"
+#include "NSStringFormat_p.h"
+#include "ZVProcessListing_p.h"
 
 #include <QtTest>
 

@@ -1,12 +1,12 @@
 // Console, version and file operations on this machine and on prepared state: removeFile,
 // lastConsoleUserName, the system version through Gestalt, isApplicationRunningForUserUser's
 // fallbacks, the console user from logind's or utmp's state, and running a script file.
-#include "Gestalt.h"
-#include "NSAppleScript.h"
-#include "NSBundle.h"
+#include "Gestalt_p.h"
+#include "NSAppleScript_p.h"
+#include "NSBundle_p.h"
 #include "NSWorkspace+ZVXExtension.h"
-#include "PropertyList.h"
-#include "SystemConfiguration.h"
+#include "PropertyList_p.h"
+#include "SystemConfiguration_p.h"
 #include "TestSupport.h"
 #include "ProcessFixture.h"
 #include "ZVLocalizedString.h"

@@ -5,7 +5,7 @@
 #include "NSCalendarDate.h"
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "SchedulesTestSupport.h"
 #include "TavrinScheduleItem.h"
 #include "TestSupport.h"

@@ -1,6 +1,6 @@
 // The list operations of MyExtensions, the removable media of the workspace and the
 // local/network classification of file systems.
-#include "MacStatfs.h"
+#include "MacStatfs_p.h"
 #include "NSArray_Extensions.h"
 #include "NSWorkspace.h"
 #include "TestSupport.h"

@@ -1,10 +1,10 @@
 // The calendar date and the schedule records of both brands: defaults, display texts,
 // equality, copies, day lists, the list file round trip and Mac-laid-out schedule files.
 #include "NSArray_Extensions.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "NSCalendarDate.h"
 #include "NSKeyedArchiver.h"
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "SchedulesTestSupport.h"
 #include "TavrinScheduleItem.h"
 #include "TestSupport.h"

@@ -4,8 +4,8 @@
 //
 // The checklist is process-wide and never emptied, so the first test function checks the
 // state before any collect and the others use remote paths of their own.
-#include "NSUserDefaults.h"
-#include "PropertyList.h"
+#include "NSUserDefaults_p.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVUtility.h"
 

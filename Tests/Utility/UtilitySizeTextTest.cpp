@@ -1,7 +1,7 @@
 // Size and duration texts, checked against a reference written here from the display rules
 // with plain 64-bit long division (digit by digit), independent of the decimal numbers the
 // product uses, over thresholds, extreme values and seeded random sizes of every magnitude.
-#include "NSDecimalNumber.h"
+#include "NSDecimalNumber_p.h"
 #include "ZVUtility.h"
 
 #include <QLocale>

@@ -1,5 +1,5 @@
 // zvtool's size, duration, e-mail, pattern and listing subcommands, run as the real program.
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVUtility.h"
 

@@ -1,8 +1,8 @@
 // The configuration lookup's process-wide table: loaded by the first lookup that finds it,
 // then kept; tried again while it is missing; never loaded for a null key. The functions
 // run in order and share the one table of this process.
-#include "NSBundle.h"
-#include "PropertyList.h"
+#include "NSBundle_p.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVLocalizedString.h"
 

@@ -4,9 +4,9 @@
 // Screenshots of the pages go to <build>/screenshots/<brand>/.
 #include "MainInterface.h"
 #include "ModalAnswerer.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "NSProgressIndicator.h"
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVUninstaller.h"
 #include "ZVUninstallerWindow.h"

@@ -1,15 +1,15 @@
 // The uninstall procedure run for real against a sandbox: its steps in order, its progress,
 // its effects on files, the marker and the environment, and a second run with nothing left
 // to remove. Needs rights: runs as root (as CI does).
-#include "FileLock.h"
+#include "FileLock_p.h"
 #include "MainInterface.h"
 #include "NSArray_Extensions.h"
 #include "TavrinScheduleItem.h"
 #include "ZVScheduleItem.h"
-#include "NSBundle.h"
-#include "NSPathUtilities.h"
+#include "NSBundle_p.h"
+#include "NSPathUtilities_p.h"
 #include "NSProgressIndicator.h"
-#include "PropertyList.h"
+#include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVUninstaller.h"
 #include "ZVUninstallerWindow.h"

@@ -1,5 +1,5 @@
 // The window class and the framed view.
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "ZVUWhiteBackgroundView.h"
 #include "ZVUninstallerWindow.h"
 

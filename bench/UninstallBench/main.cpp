@@ -7,7 +7,7 @@
 // events) and our own work (the rest: the marker, the schedule resets, the window), each step kind's total, the peak resident memory of this process,
 // and whether it ended on the completion page.
 #include "MainInterface.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "ZVUninstaller.h"
 
 #include <QApplication>

@@ -10,7 +10,7 @@
 // Exit status 0 when the run ended on the completion page and "Close" ended the
 // application; 1 otherwise.
 #include "MainInterface.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "NSProgressIndicator.h"
 #include "ZVUninstaller.h"
 #include "ZVUninstallerWindow.h"

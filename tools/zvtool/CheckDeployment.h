@@ -2,7 +2,7 @@
 // and by the tests that change the table of configured values.
 #pragma once
 
-#include "ZVConfiguredValues.h"
+#include "ZVConfiguredValues_p.h"
 
 #include <QList>
 #include <QString>

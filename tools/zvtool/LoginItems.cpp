@@ -5,9 +5,9 @@
 //   login-items quit-agent           tells a running System Events to end (0 when none runs)
 #include "Commands.h"
 
-#include "AppleEvents.h"
+#include "AppleEvents_p.h"
 #include "LQLoginItemRegistry.h"
-#include "Processes.h"
+#include "Processes_p.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>

@@ -4,7 +4,7 @@
 #include "Commands.h"
 
 #include "NSArray_Extensions.h"
-#include "ScheduleItemSupport.h"
+#include "ScheduleItemSupport_p.h"
 #include "TavrinScheduleItem.h"
 #include "ZVScheduleItem.h"
 

@@ -22,9 +22,9 @@
 #include "Commands.h"
 
 #include "LQLoginItemRegistry.h"
-#include "NSBundle.h"
+#include "NSBundle_p.h"
 #include "ZVAuthentication.h"
-#include "ZVUninstallProcedure.h"
+#include "ZVUninstallProcedure_p.h"
 #include "ZVUtility.h"
 
 #include <QDateTime>

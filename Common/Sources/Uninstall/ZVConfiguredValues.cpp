@@ -1,7 +1,7 @@
-#include "ZVConfiguredValues.h"
+#include "ZVConfiguredValues_p.h"
 
-#include "NSPathUtilities.h"
-#include "NSStringFormat.h"
+#include "NSPathUtilities_p.h"
+#include "NSStringFormat_p.h"
 
 const QString ZVConfiguredValues::kAlertMessageKey = QStringLiteral(
     "Stop any backup operation that may be in progress and then proceed to uninstall the application.\n"

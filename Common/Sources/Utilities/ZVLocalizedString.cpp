@@ -1,7 +1,7 @@
 #include "ZVLocalizedString.h"
 
-#include "NSBundle.h"
-#include "PropertyList.h"
+#include "NSBundle_p.h"
+#include "PropertyList_p.h"
 
 #include <QVariantMap>
 #include <optional>

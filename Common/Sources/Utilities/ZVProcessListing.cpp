@@ -1,4 +1,4 @@
-#include "ZVProcessListing.h"
+#include "ZVProcessListing_p.h"
 
 #include <QFile>
 #include <QStringDecoder>

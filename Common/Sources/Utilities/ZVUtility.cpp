@@ -7,9 +7,9 @@
 // Console, version and file operations
 // ======================================================================================
 
-#include "Gestalt.h"
-#include "NSStringFormat.h"
-#include "SystemConfiguration.h"
+#include "Gestalt_p.h"
+#include "NSStringFormat_p.h"
+#include "SystemConfiguration_p.h"
 #include "ZVLocalizedString.h"
 
 #include <QFile>
@@ -136,7 +136,7 @@ bool ZVUtility::isStringContainsKeyString(const QString &string, const QString &
 // ======================================================================================
 
 // Kept inside this section so that the sections can change independently.
-#include "NSDecimalNumber.h"
+#include "NSDecimalNumber_p.h"
 #include <charconv>
 #include <cmath>
 
@@ -261,8 +261,8 @@ QString ZVUtility::timeDisplayFormatHourMinuteSeconds(qint32 hour, qint32 minute
 // ======================================================================================
 
 // Kept inside this section so that the sections can change independently.
-#include "NSUserDefaults.h"
-#include "PropertyList.h"
+#include "NSUserDefaults_p.h"
+#include "PropertyList_p.h"
 #include <QHash>
 #include <limits>
 

@@ -1,7 +1,7 @@
 #include "NSArray_Extensions.h"
 
-#include "FileReplacement.h"
-#include "MacStatfs.h"
+#include "FileReplacement_p.h"
+#include "MacStatfs_p.h"
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
 #include "NSWorkspace.h"

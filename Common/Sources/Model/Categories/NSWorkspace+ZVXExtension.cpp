@@ -1,8 +1,8 @@
 #include "NSWorkspace+ZVXExtension.h"
 
-#include "NSAppleScript.h"
-#include "NSStringFormat.h"
-#include "ZVProcessListing.h"
+#include "NSAppleScript_p.h"
+#include "NSStringFormat_p.h"
+#include "ZVProcessListing_p.h"
 
 #include <QProcess>
 #include <QUrl>

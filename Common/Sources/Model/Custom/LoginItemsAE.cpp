@@ -1,9 +1,9 @@
 #include "LoginItemsAE.h"
 
-#include "AEObjects.h"
-#include "AppleEvents.h"
-#include "LaunchServices.h"
-#include "Processes.h"
+#include "AEObjects_p.h"
+#include "AppleEvents_p.h"
+#include "LaunchServices_p.h"
+#include "Processes_p.h"
 
 #include <cstdarg>
 

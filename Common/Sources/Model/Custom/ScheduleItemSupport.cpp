@@ -1,4 +1,4 @@
-#include "ScheduleItemSupport.h"
+#include "ScheduleItemSupport_p.h"
 
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"

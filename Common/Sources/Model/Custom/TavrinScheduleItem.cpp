@@ -3,7 +3,7 @@
 #include "NSArray_Extensions.h"
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
-#include "ScheduleItemSupport.h"
+#include "ScheduleItemSupport_p.h"
 #include "ZVLocalizedString.h"
 
 using namespace ScheduleItemSupport;

@@ -3,7 +3,7 @@
 // ...").
 #pragma once
 
-#include "AEDataModel.h"
+#include "AEDataModel_p.h"
 
 enum : DescType {
     typeObjectSpecifier = FOUR_CHAR_CODE("obj "),

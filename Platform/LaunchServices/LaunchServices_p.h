@@ -6,7 +6,7 @@
 #pragma once
 
 #include "CoreFoundation.h"
-#include "Processes.h"
+#include "Processes_p.h"
 
 struct FSRef;
 struct AEDesc;

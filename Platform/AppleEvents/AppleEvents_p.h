@@ -6,7 +6,7 @@
 // flattened by AEFlattenDescToBytes; the reply comes back in the same framing.
 #pragma once
 
-#include "AEDataModel.h"
+#include "AEDataModel_p.h"
 
 enum : AEEventClass {
     kCoreEventClass = FOUR_CHAR_CODE("aevt"),

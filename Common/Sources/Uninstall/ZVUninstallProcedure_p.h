@@ -14,7 +14,7 @@
 // the outcome of the others. Values are looked up with ZVLocalizedString.
 #pragma once
 
-#include "ZVConfiguredValues.h"
+#include "ZVConfiguredValues_p.h"
 
 #include <QList>
 #include <QString>
