@@ -58,14 +58,53 @@ std::optional<int> fixedOffsetOf(const QTimeZone &zone)
 
 } // namespace
 
-NSKeyedArchiver::NSKeyedArchiver(QByteArray *data) : m_data(data), m_top(plist_new_dict())
+// The encoder's state and the parser's types stay here, out of the public header.
+class NSKeyedArchiver::Private {
+public:
+    Private(NSKeyedArchiver *q, QByteArray *data);
+    ~Private();
+    void encodeObjectForKey(const QVariant &object, const QString &key);
+    void encodeIntForKey(qint32 value, const QString &key);
+    void encodeInt64ForKey(qint64 value, const QString &key);
+    void encodeBoolForKey(bool value, const QString &key);
+    void encodeDoubleForKey(double value, const QString &key);
+    void finishEncoding();
+
+    plist_t current() const { return m_stack.back(); }
+    void setInCurrent(const QString &key, plist_t node);
+    // The UID (index in $objects) of VALUE, archiving it first if needed; 0 for nil.
+    uint64_t uidForValue(const QVariant &value);
+    uint64_t appendObject(plist_t node);
+    uint64_t classUid(const QString &className, const QStringList &classes);
+    // Adds a class instance: a dictionary with $class, filled by FILL while it is current.
+    template <typename Fill>
+    uint64_t appendInstance(const QString &className, const QStringList &classes, Fill fill);
+    uint64_t encodeCalendarDate(const NSCalendarDate &date);
+    uint64_t encodeTimeZone(const QTimeZone &zone);
+
+    QByteArray *m_data;
+    plist_t m_top;
+    std::vector<plist_t> m_objects;      // owned until finishEncoding moves them into the root
+    std::vector<plist_t> m_stack;        // dictionaries being filled; m_top at the bottom
+    QHash<QString, uint64_t> m_classes;  // class name -> UID of its class dictionary
+    QHash<QString, uint64_t> m_strings;  // strings are archived once per distinct text
+    QHash<const NSObject *, uint64_t> m_instances;
+    QHash<const void *, uint64_t> m_lists;       // lists by their shared storage
+    bool m_failed = false;
+    bool m_finished = false;
+    NSKeyedArchiver *q;
+};
+
+
+NSKeyedArchiver::Private::Private(NSKeyedArchiver *q, QByteArray *data)
+    : m_data(data), m_top(plist_new_dict()), q(q)
 {
     Q_ASSERT(data);
     m_objects.push_back(plist_new_string(kNull.toUtf8().constData()));
     m_stack.push_back(m_top);
 }
 
-NSKeyedArchiver::~NSKeyedArchiver()
+NSKeyedArchiver::Private::~Private()
 {
     if (!m_finished) {
         plist_free(m_top);
@@ -74,44 +113,44 @@ NSKeyedArchiver::~NSKeyedArchiver()
     }
 }
 
-void NSKeyedArchiver::setInCurrent(const QString &key, plist_t node)
+void NSKeyedArchiver::Private::setInCurrent(const QString &key, plist_t node)
 {
     Q_ASSERT(!m_finished);
     plist_dict_set_item(current(), key.toUtf8().constData(), node);
 }
 
-void NSKeyedArchiver::encodeObjectForKey(const QVariant &object, const QString &key)
+void NSKeyedArchiver::Private::encodeObjectForKey(const QVariant &object, const QString &key)
 {
     const uint64_t uid = uidForValue(object);
     setInCurrent(key, plist_new_uid(uid));
 }
 
-void NSKeyedArchiver::encodeIntForKey(qint32 value, const QString &key) { encodeInt64ForKey(value, key); }
+void NSKeyedArchiver::Private::encodeIntForKey(qint32 value, const QString &key) { encodeInt64ForKey(value, key); }
 
-void NSKeyedArchiver::encodeInt64ForKey(qint64 value, const QString &key)
+void NSKeyedArchiver::Private::encodeInt64ForKey(qint64 value, const QString &key)
 {
     // libplist holds integers unsigned; a negative one is written as its 8-byte two's
     // complement, which is how a binary property list stores a negative integer.
     setInCurrent(key, plist_new_uint(uint64_t(value)));
 }
 
-void NSKeyedArchiver::encodeBoolForKey(bool value, const QString &key)
+void NSKeyedArchiver::Private::encodeBoolForKey(bool value, const QString &key)
 {
     setInCurrent(key, plist_new_bool(value ? 1 : 0));
 }
 
-void NSKeyedArchiver::encodeDoubleForKey(double value, const QString &key)
+void NSKeyedArchiver::Private::encodeDoubleForKey(double value, const QString &key)
 {
     setInCurrent(key, plist_new_real(value));
 }
 
-uint64_t NSKeyedArchiver::appendObject(plist_t node)
+uint64_t NSKeyedArchiver::Private::appendObject(plist_t node)
 {
     m_objects.push_back(node);
     return m_objects.size() - 1;
 }
 
-uint64_t NSKeyedArchiver::classUid(const QString &className, const QStringList &classes)
+uint64_t NSKeyedArchiver::Private::classUid(const QString &className, const QStringList &classes)
 {
     const auto it = m_classes.constFind(className);
     if (it != m_classes.cend())
@@ -128,7 +167,7 @@ uint64_t NSKeyedArchiver::classUid(const QString &className, const QStringList &
 }
 
 template <typename Fill>
-uint64_t NSKeyedArchiver::appendInstance(const QString &className, const QStringList &classes, Fill fill)
+uint64_t NSKeyedArchiver::Private::appendInstance(const QString &className, const QStringList &classes, Fill fill)
 {
     if (int(m_stack.size()) > kMaxDepth) {
         m_failed = true;
@@ -144,7 +183,7 @@ uint64_t NSKeyedArchiver::appendInstance(const QString &className, const QString
     return uid;
 }
 
-uint64_t NSKeyedArchiver::uidForValue(const QVariant &value)
+uint64_t NSKeyedArchiver::Private::uidForValue(const QVariant &value)
 {
     if (m_failed)
         return 0;
@@ -163,7 +202,7 @@ uint64_t NSKeyedArchiver::uidForValue(const QVariant &value)
         return appendInstance(object->className(), classes, [&](uint64_t uid) {
             // Known before its content, so that the content may refer back to the object.
             m_instances.insert(object.get(), uid);
-            object->encodeWithCoder(*this);
+            object->encodeWithCoder(*q);
         });
     }
     if (type == qMetaTypeId<NSCalendarDate>())
@@ -303,7 +342,7 @@ QByteArray NSKeyedArchiver::timeZoneData(const QTimeZone &zone)
     return fixedOffsetTZif(offset, name.toLatin1(), posix.toLatin1());
 }
 
-uint64_t NSKeyedArchiver::encodeTimeZone(const QTimeZone &zone)
+uint64_t NSKeyedArchiver::Private::encodeTimeZone(const QTimeZone &zone)
 {
     const QTimeZone z = zone.isValid() ? zone : QTimeZone::utc();
     return appendInstance(QStringLiteral("NSTimeZone"), {QStringLiteral("NSTimeZone"), QStringLiteral("NSObject")},
@@ -313,7 +352,7 @@ uint64_t NSKeyedArchiver::encodeTimeZone(const QTimeZone &zone)
     });
 }
 
-uint64_t NSKeyedArchiver::encodeCalendarDate(const NSCalendarDate &date)
+uint64_t NSKeyedArchiver::Private::encodeCalendarDate(const NSCalendarDate &date)
 {
     return appendInstance(QStringLiteral("NSCalendarDate"),
                           {QStringLiteral("NSCalendarDate"), QStringLiteral("NSDate"), QStringLiteral("NSObject")},
@@ -324,7 +363,7 @@ uint64_t NSKeyedArchiver::encodeCalendarDate(const NSCalendarDate &date)
     });
 }
 
-void NSKeyedArchiver::finishEncoding()
+void NSKeyedArchiver::Private::finishEncoding()
 {
     Q_ASSERT(!m_finished);
     if (m_finished)
@@ -357,3 +396,14 @@ void NSKeyedArchiver::finishEncoding()
     plist_to_bin_free(bytes);
     plist_free(root);
 }
+
+// The API forwards to the implementation, which keeps the parser's types out of the header.
+NSKeyedArchiver::NSKeyedArchiver(QByteArray *data) : d(std::make_unique<Private>(this, data)) {}
+NSKeyedArchiver::~NSKeyedArchiver() = default;
+void NSKeyedArchiver::encodeObjectForKey(const QVariant &object, const QString &key) { d->encodeObjectForKey(object, key); }
+void NSKeyedArchiver::encodeIntForKey(qint32 value, const QString &key) { d->encodeIntForKey(value, key); }
+void NSKeyedArchiver::encodeInt64ForKey(qint64 value, const QString &key) { d->encodeInt64ForKey(value, key); }
+void NSKeyedArchiver::encodeBoolForKey(bool value, const QString &key) { d->encodeBoolForKey(value, key); }
+void NSKeyedArchiver::encodeDoubleForKey(double value, const QString &key) { d->encodeDoubleForKey(value, key); }
+void NSKeyedArchiver::finishEncoding() { d->finishEncoding(); }
+bool NSKeyedArchiver::failed() const { return d->m_failed; }

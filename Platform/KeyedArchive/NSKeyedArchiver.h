@@ -30,11 +30,11 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <memory>
 #include <QTimeZone>
 #include <QVariant>
 #include <vector>
 
-#include <plist/plist.h>
 
 class NSCalendarDate;
 
@@ -61,7 +61,7 @@ public:
 
     // True once a value could not be archived (a kind without keyed form, or nesting deeper
     // than 256 levels).
-    bool failed() const { return m_failed; }
+    bool failed() const;
 
     // The TZif bytes that describe ZONE (the system's zone file for a named zone, a generated
     // fixed-offset description otherwise) and the name under which the Mac knows it
@@ -70,26 +70,6 @@ public:
     static QString timeZoneName(const QTimeZone &zone);
 
 private:
-    plist_t current() const { return m_stack.back(); }
-    void setInCurrent(const QString &key, plist_t node);
-    // The UID (index in $objects) of VALUE, archiving it first if needed; 0 for nil.
-    uint64_t uidForValue(const QVariant &value);
-    uint64_t appendObject(plist_t node);
-    uint64_t classUid(const QString &className, const QStringList &classes);
-    // Adds a class instance: a dictionary with $class, filled by FILL while it is current.
-    template <typename Fill>
-    uint64_t appendInstance(const QString &className, const QStringList &classes, Fill fill);
-    uint64_t encodeCalendarDate(const NSCalendarDate &date);
-    uint64_t encodeTimeZone(const QTimeZone &zone);
-
-    QByteArray *m_data;
-    plist_t m_top;
-    std::vector<plist_t> m_objects;      // owned until finishEncoding moves them into the root
-    std::vector<plist_t> m_stack;        // dictionaries being filled; m_top at the bottom
-    QHash<QString, uint64_t> m_classes;  // class name -> UID of its class dictionary
-    QHash<QString, uint64_t> m_strings;  // strings are archived once per distinct text
-    QHash<const NSObject *, uint64_t> m_instances;
-    QHash<const void *, uint64_t> m_lists;       // lists by their shared storage
-    bool m_failed = false;
-    bool m_finished = false;
+    class Private;
+    std::unique_ptr<Private> d;
 };

@@ -19,6 +19,7 @@ constexpr int kMaxDepth = 256;
 constexpr double kMaxDateSeconds = 1e11;
 
 QMutex registryLock;
+
 QHash<QString, NSKeyedUnarchiver::ClassFactory> &registry()
 {
     static QHash<QString, NSKeyedUnarchiver::ClassFactory> classes;
@@ -80,6 +81,47 @@ QTimeZone zoneFromArchive(const QString &name, const QByteArray &data)
 
 } // namespace
 
+// The decoder's state and the parser's types stay here, out of the public header.
+class NSKeyedUnarchiver::Private {
+public:
+    Private(NSKeyedUnarchiver *q, const QByteArray &data);
+    ~Private();
+    bool containsValueForKey(const QString &key) const;
+    QVariant decodeObjectForKey(const QString &key);
+    qint32 decodeIntForKey(const QString &key);
+    qint64 decodeInt64ForKey(const QString &key);
+    bool decodeBoolForKey(const QString &key);
+    double decodeDoubleForKey(const QString &key);
+    void finishDecoding();
+
+    plist_t valueForKey(const QString &key) const;
+    // An inline number or flag under KEY; none for anything else.
+    std::optional<double> inlineNumberForKey(const QString &key) const;
+    // NS.time of a date object: 0 when missing; a value that is no number fails the decoding.
+    double timeForKey(const QString &key);
+    // The $objects index of a UID node (or {CF$UID: n} dictionary); none when NODE is no UID.
+    std::optional<uint64_t> uidOf(plist_t node) const;
+    QVariant decodeUid(uint64_t uid);
+    // A string, number, flag, data or date node as its QVariant; a failure for anything else.
+    QVariant inlineValue(plist_t node);
+    QVariant decodeInstance(plist_t dict);
+    QVariant decodeBuiltIn(const QString &className, bool *known);
+    QVariant decodeArray(plist_t dict);
+    QVariant decodeDictionary(plist_t dict);
+    QVariant fail() { m_failed = true; return QVariant(); }
+
+    plist_t m_root = nullptr;
+    plist_t m_top = nullptr;
+    std::vector<plist_t> m_objects;
+    std::vector<plist_t> m_stack;      // dictionaries being decoded; m_top at the bottom
+    std::vector<char> m_state;         // per UID: 0 not seen, 1 being decoded, 2 decoded
+    QHash<uint64_t, QVariant> m_decoded;
+    int m_depth = 0;
+    bool m_failed = false;
+    bool m_finished = false;
+    NSKeyedUnarchiver *q;
+};
+
 void NSKeyedUnarchiver::setClassForClassName(const QString &className, ClassFactory factory)
 {
     QMutexLocker lock(&registryLock);
@@ -92,7 +134,7 @@ NSKeyedUnarchiver::ClassFactory NSKeyedUnarchiver::classForClassName(const QStri
     return registry().value(className, nullptr);
 }
 
-NSKeyedUnarchiver::NSKeyedUnarchiver(const QByteArray &data)
+NSKeyedUnarchiver::Private::Private(NSKeyedUnarchiver *q, const QByteArray &data) : q(q)
 {
     if (data.isEmpty() || data.size() > std::numeric_limits<int32_t>::max()) {
         m_failed = true;
@@ -137,19 +179,19 @@ NSKeyedUnarchiver::NSKeyedUnarchiver(const QByteArray &data)
     m_stack.push_back(m_top);
 }
 
-NSKeyedUnarchiver::~NSKeyedUnarchiver()
+NSKeyedUnarchiver::Private::~Private()
 {
     if (m_root)
         plist_free(m_root);
 }
 
-void NSKeyedUnarchiver::finishDecoding()
+void NSKeyedUnarchiver::Private::finishDecoding()
 {
     Q_ASSERT(!m_finished);
     m_finished = true;
 }
 
-plist_t NSKeyedUnarchiver::valueForKey(const QString &key) const
+plist_t NSKeyedUnarchiver::Private::valueForKey(const QString &key) const
 {
     Q_ASSERT(!m_finished);
     if (m_failed || m_stack.empty())
@@ -157,9 +199,9 @@ plist_t NSKeyedUnarchiver::valueForKey(const QString &key) const
     return plist_dict_get_item(m_stack.back(), key.toUtf8().constData());
 }
 
-bool NSKeyedUnarchiver::containsValueForKey(const QString &key) const { return valueForKey(key) != nullptr; }
+bool NSKeyedUnarchiver::Private::containsValueForKey(const QString &key) const { return valueForKey(key) != nullptr; }
 
-std::optional<uint64_t> NSKeyedUnarchiver::uidOf(plist_t node) const
+std::optional<uint64_t> NSKeyedUnarchiver::Private::uidOf(plist_t node) const
 {
     if (isType(node, PLIST_UID)) {
         uint64_t uid = 0;
@@ -178,7 +220,7 @@ std::optional<uint64_t> NSKeyedUnarchiver::uidOf(plist_t node) const
     return std::nullopt;
 }
 
-QVariant NSKeyedUnarchiver::decodeObjectForKey(const QString &key)
+QVariant NSKeyedUnarchiver::Private::decodeObjectForKey(const QString &key)
 {
     plist_t node = valueForKey(key);
     if (!node)
@@ -194,7 +236,7 @@ QVariant NSKeyedUnarchiver::decodeObjectForKey(const QString &key)
     }
 }
 
-std::optional<double> NSKeyedUnarchiver::inlineNumberForKey(const QString &key) const
+std::optional<double> NSKeyedUnarchiver::Private::inlineNumberForKey(const QString &key) const
 {
     plist_t node = valueForKey(key);
     if (!node || uidOf(node))
@@ -220,7 +262,7 @@ std::optional<double> NSKeyedUnarchiver::inlineNumberForKey(const QString &key) 
     }
 }
 
-qint64 NSKeyedUnarchiver::decodeInt64ForKey(const QString &key)
+qint64 NSKeyedUnarchiver::Private::decodeInt64ForKey(const QString &key)
 {
     plist_t node = valueForKey(key);
     // Integers whole: a double cannot hold every 64-bit value.
@@ -235,7 +277,7 @@ qint64 NSKeyedUnarchiver::decodeInt64ForKey(const QString &key)
     return qint64(*d);
 }
 
-qint32 NSKeyedUnarchiver::decodeIntForKey(const QString &key)
+qint32 NSKeyedUnarchiver::Private::decodeIntForKey(const QString &key)
 {
     const qint64 v = decodeInt64ForKey(key);
     if (v < std::numeric_limits<qint32>::min() || v > std::numeric_limits<qint32>::max())
@@ -243,15 +285,15 @@ qint32 NSKeyedUnarchiver::decodeIntForKey(const QString &key)
     return qint32(v);
 }
 
-bool NSKeyedUnarchiver::decodeBoolForKey(const QString &key) { return decodeInt64ForKey(key) != 0; }
+bool NSKeyedUnarchiver::Private::decodeBoolForKey(const QString &key) { return decodeInt64ForKey(key) != 0; }
 
-double NSKeyedUnarchiver::decodeDoubleForKey(const QString &key)
+double NSKeyedUnarchiver::Private::decodeDoubleForKey(const QString &key)
 {
     const std::optional<double> d = inlineNumberForKey(key);
     return d ? *d : 0.0;
 }
 
-double NSKeyedUnarchiver::timeForKey(const QString &key)
+double NSKeyedUnarchiver::Private::timeForKey(const QString &key)
 {
     if (!valueForKey(key))
         return 0;
@@ -263,7 +305,7 @@ double NSKeyedUnarchiver::timeForKey(const QString &key)
     return *d;
 }
 
-QVariant NSKeyedUnarchiver::decodeUid(uint64_t uid)
+QVariant NSKeyedUnarchiver::Private::decodeUid(uint64_t uid)
 {
     if (m_failed)
         return QVariant();
@@ -301,7 +343,7 @@ QVariant NSKeyedUnarchiver::decodeUid(uint64_t uid)
     return result;
 }
 
-QVariant NSKeyedUnarchiver::inlineValue(plist_t node)
+QVariant NSKeyedUnarchiver::Private::inlineValue(plist_t node)
 {
     switch (plist_get_node_type(node)) {
     case PLIST_STRING:
@@ -340,7 +382,7 @@ QVariant NSKeyedUnarchiver::inlineValue(plist_t node)
     }
 }
 
-QVariant NSKeyedUnarchiver::decodeInstance(plist_t dict)
+QVariant NSKeyedUnarchiver::Private::decodeInstance(plist_t dict)
 {
     const auto classRef = uidOf(plist_dict_get_item(dict, "$class"));
     if (!classRef || *classRef == 0 || *classRef >= m_objects.size())
@@ -357,7 +399,7 @@ QVariant NSKeyedUnarchiver::decodeInstance(plist_t dict)
     result = decodeBuiltIn(className, &known);
     if (!known && !m_failed) {
         if (ClassFactory factory = classForClassName(className)) {
-            NSObjectPtr object = factory(*this);
+            NSObjectPtr object = factory(*q);
             if (object && !m_failed)
                 result = QVariant::fromValue(object);
             else
@@ -370,7 +412,7 @@ QVariant NSKeyedUnarchiver::decodeInstance(plist_t dict)
     return m_failed ? QVariant() : result;
 }
 
-QVariant NSKeyedUnarchiver::decodeArray(plist_t dict)
+QVariant NSKeyedUnarchiver::Private::decodeArray(plist_t dict)
 {
     plist_t objects = plist_dict_get_item(dict, "NS.objects");
     if (!objects)
@@ -399,7 +441,7 @@ QVariant NSKeyedUnarchiver::decodeArray(plist_t dict)
     return m_failed ? QVariant() : QVariant(list);
 }
 
-QVariant NSKeyedUnarchiver::decodeDictionary(plist_t dict)
+QVariant NSKeyedUnarchiver::Private::decodeDictionary(plist_t dict)
 {
     plist_t keys = plist_dict_get_item(dict, "NS.keys");
     plist_t objects = plist_dict_get_item(dict, "NS.objects");
@@ -439,7 +481,7 @@ QVariant NSKeyedUnarchiver::decodeDictionary(plist_t dict)
     return m_failed ? QVariant() : QVariant(map);
 }
 
-QVariant NSKeyedUnarchiver::decodeBuiltIn(const QString &className, bool *known)
+QVariant NSKeyedUnarchiver::Private::decodeBuiltIn(const QString &className, bool *known)
 {
     *known = true;
     plist_t dict = m_stack.back();
@@ -503,3 +545,16 @@ QVariant NSKeyedUnarchiver::decodeBuiltIn(const QString &className, bool *known)
     *known = false;
     return QVariant();
 }
+
+// The API forwards to the implementation, which keeps the parser's types out of the header.
+NSKeyedUnarchiver::NSKeyedUnarchiver(const QByteArray &data) : d(std::make_unique<Private>(this, data)) {}
+NSKeyedUnarchiver::~NSKeyedUnarchiver() = default;
+bool NSKeyedUnarchiver::containsValueForKey(const QString &key) const { return d->containsValueForKey(key); }
+QVariant NSKeyedUnarchiver::decodeObjectForKey(const QString &key) { return d->decodeObjectForKey(key); }
+qint32 NSKeyedUnarchiver::decodeIntForKey(const QString &key) { return d->decodeIntForKey(key); }
+qint64 NSKeyedUnarchiver::decodeInt64ForKey(const QString &key) { return d->decodeInt64ForKey(key); }
+bool NSKeyedUnarchiver::decodeBoolForKey(const QString &key) { return d->decodeBoolForKey(key); }
+double NSKeyedUnarchiver::decodeDoubleForKey(const QString &key) { return d->decodeDoubleForKey(key); }
+void NSKeyedUnarchiver::finishDecoding() { d->finishDecoding(); }
+bool NSKeyedUnarchiver::failed() const { return d->m_failed; }
+void NSKeyedUnarchiver::failWithError() { d->m_failed = true; }

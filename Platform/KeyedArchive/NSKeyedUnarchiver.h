@@ -45,10 +45,10 @@
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <memory>
 #include <QVariant>
 #include <vector>
 
-#include <plist/plist.h>
 
 class ZVCOMMON_EXPORT NSKeyedUnarchiver {
 public:
@@ -82,34 +82,11 @@ public:
     // Ends the decoding; decoding afterwards is a programming error.
     void finishDecoding();
 
-    bool failed() const { return m_failed; }
+    bool failed() const;
     // For initWithCoder: the archive holds something that this class cannot take.
-    void failWithError() { m_failed = true; }
+    void failWithError();
 
 private:
-    plist_t valueForKey(const QString &key) const;
-    // An inline number or flag under KEY; none for anything else.
-    std::optional<double> inlineNumberForKey(const QString &key) const;
-    // NS.time of a date object: 0 when missing; a value that is no number fails the decoding.
-    double timeForKey(const QString &key);
-    // The $objects index of a UID node (or {CF$UID: n} dictionary); none when NODE is no UID.
-    std::optional<uint64_t> uidOf(plist_t node) const;
-    QVariant decodeUid(uint64_t uid);
-    // A string, number, flag, data or date node as its QVariant; a failure for anything else.
-    QVariant inlineValue(plist_t node);
-    QVariant decodeInstance(plist_t dict);
-    QVariant decodeBuiltIn(const QString &className, bool *known);
-    QVariant decodeArray(plist_t dict);
-    QVariant decodeDictionary(plist_t dict);
-    QVariant fail() { m_failed = true; return QVariant(); }
-
-    plist_t m_root = nullptr;
-    plist_t m_top = nullptr;
-    std::vector<plist_t> m_objects;
-    std::vector<plist_t> m_stack;      // dictionaries being decoded; m_top at the bottom
-    std::vector<char> m_state;         // per UID: 0 not seen, 1 being decoded, 2 decoded
-    QHash<uint64_t, QVariant> m_decoded;
-    int m_depth = 0;
-    bool m_failed = false;
-    bool m_finished = false;
+    class Private;
+    std::unique_ptr<Private> d;
 };
