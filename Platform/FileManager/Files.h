@@ -137,8 +137,8 @@ constexpr int kFSMaxOpenFolders = 128;
 // what it finds: the bulk catalog read behind the fast folder size, and the walk of the
 // slow and exclusion-aware sizes. Workers share a stack of folders still to list; each
 // lists a folder with getdents64, asks fstatat for the size and type of every entry the
-// listing does not already name as a folder, sums into its own counters, and pushes the
-// sub-folders. The caller's thread is the first worker and the others are started only
+// listing does not already name as a folder (statx asking only those measured the same),
+// sums into its own counters, and pushes the sub-folders. The caller's thread is the first worker and the others are started only
 // when there are folders waiting; all are joined before FSWalkTree returns.
 //
 // Symbolic links are entries of their own (never followed, also when a folder is replaced
