@@ -2,10 +2,11 @@
 # bench/uninstall.sh [RUNS] [tavrin|pelloma]
 #
 # The uninstall's end-to-end time on the sample product: RUNS times (default 5) a fresh
-# sandbox with the sample product installed, then the real procedure (UninstallBench, as
-# root, offscreen) in a private PID namespace. Prints each run and the medians: total wall
-# time, the 1-second pause, external commands, our own work, processes started (PIDs
-# allocated in the namespace, less the bench's own threads) and peak memory.
+# sandbox with the sample product installed and its processes started, then the real
+# procedure (UninstallBench, as root, offscreen), both in one private PID namespace.
+# Prints each run and the medians: total wall time, the 1-second pause, external commands,
+# our own work, processes started (PIDs allocated in the namespace, less the bench's own
+# threads) and peak memory.
 # Goal: everything beyond the pause under 0.5 s.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,16 +23,23 @@ for i in $(seq "$runs"); do
   export XDG_CONFIG_HOME=$HOME/.config
   mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
   BUILD_DIR=$build "$root/tools/make-deployment.sh" "$table" "$dep" "$sandbox" >/dev/null
-  PATH=$build/bin:$PATH python3 "$root/tools/sample-product.py" install "$dep"
-  # The System Events agent is started on demand by the uninstall, as on a user's machine.
-  "$build/bin/zvtool" login-items quit-agent >/dev/null 2>&1 || true
-  line=$(QT_QPA_PLATFORM=offscreen unshare -pf --mount-proc sh -c \
-    "'$build/bin/UninstallBench' '$dep'; echo pids=\$(cat /proc/sys/kernel/ns_last_pid)" 2>/dev/null)
+  # The sample product is installed, uninstalled and cleaned up inside one private PID
+  # namespace, so that the uninstall finds the product's processes and stops them there;
+  # whatever is left ends with the namespace. The System Events agent is started on demand
+  # by the uninstall, as on a user's machine. PIDS counts the pids the uninstall allocated
+  # beyond its own (read between two cat runs).
+  line=$(PATH=$build/bin:$PATH QT_QPA_PLATFORM=offscreen unshare -pf --mount-proc sh -c '
+    python3 "$1/tools/sample-product.py" install "$3" >&2 || { echo install-failed; exit 1; }
+    zvtool login-items quit-agent >/dev/null 2>&1
+    before=$(cat /proc/sys/kernel/ns_last_pid)
+    UninstallBench "$3"
+    echo pids=$(( $(cat /proc/sys/kernel/ns_last_pid) - before - 2 ))
+    python3 "$1/tools/sample-product.py" stop "$3" >/dev/null 2>&1
+    zvtool login-items quit-agent >/dev/null 2>&1' sh "$root" "$build/bin" "$dep" 2>/dev/null) || true
+  case $line in install-failed*|"") echo "uninstall.sh: run $i: the sample product was not installed or the bench failed" >&2; exit 1 ;; esac
   json=$(echo "$line" | head -1)
   pids=$(echo "$line" | sed -n 's/^pids=//p')
-  echo "$json" | python3 -c "import json,sys; d=json.load(sys.stdin); d['pids']=$pids-3; print(json.dumps(d))" >> "$results"
-  PATH=$build/bin:$PATH python3 "$root/tools/sample-product.py" stop "$dep" >/dev/null 2>&1 || true
-  "$build/bin/zvtool" login-items quit-agent >/dev/null 2>&1 || true
+  echo "$json" | python3 -c "import json,sys; d=json.load(sys.stdin); d['pids']=$pids; print(json.dumps(d))" >> "$results"
 done
 python3 - "$results" <<'PY'
 import json, statistics, sys

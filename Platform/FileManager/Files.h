@@ -19,6 +19,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -129,6 +130,81 @@ OSStatus FSCloseIterator(FSIterator iterator);
 
 // The most folders of item references kept open at once (see the header comment).
 constexpr int kFSMaxOpenFolders = 128;
+
+// ---------------------------------------------------------------------------------------
+// Tree walk
+// ---------------------------------------------------------------------------------------
+//
+// FSWalkTree lists every folder below a root, in parallel, and sums the logical sizes of
+// what it finds: the bulk catalog read behind the fast folder size, and the walk of the
+// slow and exclusion-aware sizes. Workers share a stack of folders still to list; each
+// lists a folder with getdents64, asks fstatat for the size and type of every entry the
+// listing does not already name as a folder (statx asking only those measured the same),
+// sums into its own counters, and pushes the sub-folders. The caller's thread is the first worker and the others are started only
+// when there are folders waiting; all are joined before FSWalkTree returns.
+//
+// Symbolic links are entries of their own (never followed, also when a folder is replaced
+// by a link during the walk); mount points are crossed; a hard link counts once per name.
+// A folder that cannot be opened (unreadable, removed, no longer a folder) adds nothing
+// below it; an entry removed between the listing and its fstatat is left out.
+//
+// Bounds, whatever the shape or size of the tree:
+// - Descriptors: at most 1 + kFSWalkDescriptorsPerWorker x workers at any time: the root's,
+//   and per worker 2 cached folders, the folder it opens or lists, and one on the way to it.
+//   Nothing is held open per level of depth: a folder is opened by its path (at most
+//   kFSWalkAnchorLevels names, under 2.3 KB, no link followed) from a folder the worker has
+//   cached or from an "anchor" ancestor, itself opened the same way from its own anchor, so
+//   a tree of any depth is walked with `ulimit -n 64`.
+// - Memory: one node (about 40 bytes and the name) per folder waiting on the stack and per
+//   ancestor of one, plus per worker a 64 KiB listing buffer and the sub-folders of the
+//   folder it lists. It grows with the width of the stack (and the depth), never with the
+//   number of files.
+
+constexpr int kFSWalkMaxWorkers = 8;           // the most workers, whatever the CPUs
+constexpr int kFSWalkDescriptorsPerWorker = 4;
+constexpr int kFSWalkAnchorLevels = 32;
+
+// One entry of a folder, as the walk's filter sees it.
+struct FSWalkEntry {
+    const char *folder = "";      // the containing folder's path below the root: "" or ending in '/'
+                                  // (only with FSWalkOptions::paths; "" otherwise)
+    size_t folderLength = 0;
+    const char *name = "";
+    bool isFolder = false;
+    bool hasAttributes = false;   // false when its fstatat failed (then size 0; never entered)
+    UInt64 size = 0;              // logical size; a folder's only with countFolders
+};
+
+struct FSWalkOptions {
+    // The most workers; 0: as many as online CPUs. Never more than the online CPUs nor
+    // kFSWalkMaxWorkers; 1 walks on the caller's thread alone.
+    int maxWorkers = 0;
+    // A folder's own size counts too (every folder is then asked for its attributes).
+    bool countFolders = false;
+    // Fill FSWalkEntry::folder for the filter.
+    bool paths = false;
+    // Entries are counted in batches of this many per folder: when the listing of a folder
+    // fails, what it listed since the last full batch is not counted (the catalog
+    // iteration's rule). 1 counts everything listed before a failure.
+    ItemCount batch = 1;
+    // Called for every entry (folders included) from the workers, concurrently: false leaves
+    // the entry out, neither counted nor entered. None: every entry is kept.
+    std::function<bool(const FSWalkEntry &)> filter;
+};
+
+struct FSWalkTotals {
+    UInt64 bytes = 0;          // the sum of the sizes of the entries counted
+    UInt64 entries = 0;        // entries counted (folders too with countFolders)
+    UInt64 folders = 0;        // folders listed, the root included
+    UInt64 skippedFolders = 0; // folders that could not be opened or listed to the end
+    int workers = 0;           // workers that took part
+    int peakDescriptors = 0;   // the most descriptors the walk held at once
+};
+
+// Walks the tree below the folder ROOT (a reference of either kind; a path reference
+// follows links at the root only) and fills TOTALS: noErr; paramErr for null arguments;
+// when the root cannot be opened, FSOpenIterator's status and zero totals.
+OSStatus FSWalkTree(const FSRef *root, const FSWalkOptions &options, FSWalkTotals *totals);
 
 // ---------------------------------------------------------------------------------------
 // File-system representation of a path

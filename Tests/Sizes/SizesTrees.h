@@ -6,9 +6,15 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QDir>
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace SizesTrees {
@@ -36,13 +42,19 @@ inline qint64 lstatSize(const QString &path)
     return ::lstat(fs(path).constData(), &st) == 0 ? qint64(st.st_size) : -1;
 }
 
-// The byte total of `find DIR -not -type d -printf '%s\n'`: every non-folder entry, links as
-// themselves, hard links once per name. -1 when find fails.
-inline qint64 findSum(const QString &dir)
+// The byte total of `find DIR -mindepth 1 [-name PRUNE -prune -o] -not -type d -printf '%s\n'`:
+// every non-folder entry (every entry with FOLDERS), links as themselves, hard links once
+// per name, nothing at or below an entry named PRUNE. -1 when find fails.
+inline qint64 findSum(const QString &dir, bool folders = false, const QString &prune = QString())
 {
+    QStringList args{dir, QStringLiteral("-mindepth"), QStringLiteral("1")};
+    if (!prune.isEmpty())
+        args << QStringLiteral("-name") << prune << QStringLiteral("-prune") << QStringLiteral("-o");
+    if (!folders)
+        args << QStringLiteral("-not") << QStringLiteral("-type") << QStringLiteral("d");
+    args << QStringLiteral("-printf") << QStringLiteral("%s\\n");
     QProcess find;
-    find.start(QStringLiteral("find"), {dir, QStringLiteral("-not"), QStringLiteral("-type"), QStringLiteral("d"),
-                                        QStringLiteral("-printf"), QStringLiteral("%s\\n")});
+    find.start(QStringLiteral("find"), args);
     if (!find.waitForFinished(120000) || find.exitCode() != 0)
         return -1;
     qint64 sum = 0;
@@ -51,6 +63,45 @@ inline qint64 findSum(const QString &dir)
             sum += line.toLongLong();
     }
     return sum;
+}
+
+// Runs WORK in a forked child process, as the user nobody when NOBODY, and with
+// RLIMIT_NOFILE set to the highest descriptor open in the child plus 1 plus SPAREFDS when
+// SPAREFDS >= 0: the numbers WORK returns, or an empty list when the child fails.
+inline QList<quint64> inChild(const std::function<QList<quint64>()> &work, int spareFds = -1, bool nobody = false)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        if (nobody && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        if (spareFds >= 0) {
+            int highest = 0;
+            for (const QString &name : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+                highest = std::max(highest, name.toInt());
+            const rlimit limit{rlim_t(highest + 1 + spareFds), rlim_t(highest + 1 + spareFds)};
+            if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+                ::_exit(3);
+        }
+        const QList<quint64> numbers = work();
+        const auto bytes = qsizetype(numbers.size() * sizeof(quint64));
+        ::_exit(::write(pipeFds[1], numbers.constData(), size_t(bytes)) == bytes ? 0 : 3);
+    }
+    ::close(pipeFds[1]);
+    QByteArray answer;
+    char buffer[4096];
+    for (ssize_t n; pid > 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, n);
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
+    QList<quint64> numbers(answer.size() / qsizetype(sizeof(quint64)));
+    std::memcpy(numbers.data(), answer.constData(), size_t(numbers.size()) * sizeof(quint64));
+    return numbers;
 }
 
 // A chain DEPTH folders deep below ROOT (each named NAME), made with openat so that paths

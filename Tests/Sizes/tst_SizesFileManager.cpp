@@ -5,6 +5,7 @@
 
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 using namespace SizesTrees;
@@ -243,6 +244,53 @@ private slots:
             QCOMPARE(files[0].size, quint64(number + 1));
             QCOMPARE(files[0].path, dir.filePath(QStringLiteral("f%1/g/file").arg(number)));
         }
+    }
+
+    void treeWalk_data()
+    {
+        QTest::addColumn<int>("workers");
+        QTest::addColumn<bool>("countFolders");
+        QTest::addColumn<QString>("filter"); // "": none; "skip": leave out what is named skip; "paths": keep what is there
+        QTest::newRow("one worker") << 1 << false << "";
+        QTest::newRow("a worker per CPU") << 0 << false << "";
+        QTest::newRow("folders counted") << 0 << true << "";
+        QTest::newRow("a folder left out") << 0 << true << "skip";
+        QTest::newRow("paths of the entries") << 0 << true << "paths";
+    }
+
+    void treeWalk()
+    {
+        QFETCH(int, workers);
+        QFETCH(bool, countFolders);
+        QFETCH(QString, filter);
+        QTemporaryDir dir;
+        for (int i = 0; i < 600; ++i)
+            QVERIFY(makeFile(dir.filePath(QStringLiteral("d%1/e%2/f%3").arg(i % 40).arg(i % 7).arg(i)), i));
+        QVERIFY(makeFile(dir.filePath("d1/skip/inner/f"), 5000));
+        QVERIFY(QDir().mkpath(dir.filePath("d2/empty")));
+        QVERIFY(makeSymlink(QStringLiteral(".."), dir.filePath("d3/up")));
+        QVERIFY(makeHardLink(dir.filePath("d1/e1/f1"), dir.filePath("d4/hard")));
+        const QByteArray root = fs(dir.path()) + '/';
+        FSWalkOptions options;
+        options.maxWorkers = workers;
+        options.countFolders = countFolders;
+        options.paths = filter == QLatin1String("paths");
+        if (filter == QLatin1String("skip"))
+            options.filter = [](const FSWalkEntry &e) { return std::strcmp(e.name, "skip") != 0; };
+        else if (options.paths)
+            options.filter = [root](const FSWalkEntry &e) {
+                return lstatSize(QFile::decodeName(root + QByteArray(e.folder, qsizetype(e.folderLength)) + e.name)) >= 0;
+            };
+        FSWalkTotals totals;
+        const FSRef ref = makeRef(dir.path());
+        QCOMPARE(FSWalkTree(&ref, options, &totals), OSStatus(noErr));
+        QCOMPARE(qint64(totals.bytes), findSum(dir.path(), countFolders, filter == QLatin1String("skip") ? "skip" : ""));
+        QCOMPARE(totals.workers, workers ? workers : std::min(QThread::idealThreadCount(), kFSWalkMaxWorkers));
+        QCOMPARE(totals.skippedFolders, UInt64(0));
+        QVERIFY(totals.peakDescriptors <= 1 + kFSWalkDescriptorsPerWorker * totals.workers);
+        FSRef file = makeRef(dir.filePath("d1/e1/f1"));
+        QCOMPARE(FSWalkTree(&file, options, &totals), OSStatus(errFSNotAFolder));
+        QCOMPARE(totals.bytes, UInt64(0));
     }
 
     void fileSystemRepresentation_data()

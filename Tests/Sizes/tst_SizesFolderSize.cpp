@@ -5,8 +5,10 @@
 #include "ZVUtility.h"
 
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <sys/statvfs.h>
+#include <thread>
 
 using namespace SizesTrees;
 
@@ -98,14 +100,45 @@ private slots:
 
     void unreadableFolderAddsNothing()
     {
-        if (::geteuid() == 0)
-            QSKIP("root reads every folder; the unreadable case needs an ordinary user");
+        // As nobody, so that root's right to read every folder does not hide the case.
         QTemporaryDir dir;
         QVERIFY(makeFile(dir.filePath("open/a"), 10));
         QVERIFY(makeFile(dir.filePath("closed/b"), 20));
+        QVERIFY(QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther));
         QVERIFY(QFile::setPermissions(dir.filePath("closed"), QFileDevice::WriteOwner));
-        QCOMPARE(ZVUtility::getFolderSize(dir.path()), ZVUtility::SizeNumber(10));
+        const qint64 closedFolder = lstatSize(dir.filePath("closed"));
+        const QVariantMap settings{{"u", QVariantMap{{"Default Exclusion", QVariantMap{{dir.path(), true}}}}}};
+        const QList<quint64> sizes = inChild(
+            [&] {
+                return QList<quint64>{ZVUtility::getFolderSize(dir.path()).value_or(0),
+                                      ZVUtility::totalSizeOfDefaultExclusionForUserWithExcludedDictionary("u", settings).value_or(0)};
+            },
+            -1, ::geteuid() == 0);
+        QCOMPARE(sizes, (QList<quint64>{10, quint64(10 + lstatSize(dir.filePath("open")) + closedFolder)}));
         QFile::setPermissions(dir.filePath("closed"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    void entriesRemovedDuringTheWalk()
+    {
+        // What is removed meanwhile may or may not count; what stays counts once.
+        QTemporaryDir dir;
+        for (int i = 0; i < 100; ++i)
+            QVERIFY(makeFile(dir.filePath(QStringLiteral("keep/k%1/f").arg(i)), 3));
+        const QVariantMap settings{{"u", QVariantMap{{"User specified Exclusion", QVariantMap{{dir.path(), true}}}}}};
+        const quint64 kept = quint64(findSum(dir.path(), true));
+        for (int round = 0; round < 3; ++round) {
+            for (int i = 0; i < 400; ++i) {
+                for (int j = 0; j < 5; ++j)
+                    QVERIFY(makeFile(dir.filePath(QStringLiteral("gone/g%1/f%2").arg(i).arg(j)), 7));
+            }
+            const quint64 doomed = quint64(findSum(dir.path(), true)) - kept;
+            std::thread remover([&] { removeTree(dir.filePath("gone")); });
+            const quint64 fast = ZVUtility::getFolderSize(dir.path()).value_or(0);
+            const quint64 all = ZVUtility::totalSizeOfUserExclusionForUserWithExcludedDictionary("u", settings).value_or(0);
+            remover.join();
+            QVERIFY2(fast >= 300 && fast <= 300 + 400 * 5 * 7, qPrintable(QString::number(fast)));
+            QVERIFY2(all >= kept && all <= kept + doomed, qPrintable(QString::number(all)));
+        }
     }
 
     void deepTree_data()
@@ -114,12 +147,14 @@ private slots:
         QTest::addColumn<int>("sideEvery");
         QTest::newRow("chain of 10,000") << 10000 << 1000;
         // A side folder at every level: every level keeps a pending folder while the walk
-        // goes down, far more than the layer keeps open, so the walk reopens folders by name.
+        // goes down, so the walk reopens folders from anchors far above.
         QTest::newRow("comb of 2,000") << 2000 << 1;
     }
 
     void deepTree()
     {
+        // In a child allowed no more descriptors than the walk's bound: the fast size, the
+        // enumerated size of everything (the exclusion totals) and the walk's own counts.
         QFETCH(int, depth);
         QFETCH(int, sideEvery);
         QTemporaryDir dir;
@@ -129,10 +164,22 @@ private slots:
         const qint64 expected = makeDeepChain(root, depth, sideEvery, "a-rather-long-folder-name");
         QVERIFY(expected > 0);
         QCOMPARE(findSum(root), expected); // paths far beyond PATH_MAX are in the tree
-        FSRef ref;
-        QCOMPARE(FSPathMakeRef(reinterpret_cast<const UInt8 *>(fs(root).constData()), &ref, nullptr), OSStatus(noErr));
-        QCOMPARE(ZVUtility::fastFolderSizeAtFSRef(ref), quint64(expected));
-        QCOMPARE(ZVUtility::getFolderSize(root), ZVUtility::SizeNumber(quint64(expected)));
+        const QVariantMap settings{{"u", QVariantMap{{"User specified Exclusion", QVariantMap{{root, true}}}}}};
+        const int bound = 1 + kFSWalkDescriptorsPerWorker * std::min(QThread::idealThreadCount(), kFSWalkMaxWorkers);
+        const QList<quint64> sizes = inChild(
+            [&] {
+                FSRef ref;
+                FSWalkTotals totals;
+                if (FSPathMakeRef(reinterpret_cast<const UInt8 *>(fs(root).constData()), &ref, nullptr) != noErr
+                    || FSWalkTree(&ref, FSWalkOptions(), &totals) != noErr)
+                    return QList<quint64>();
+                return QList<quint64>{ZVUtility::getFolderSize(root).value_or(0),
+                                      ZVUtility::totalSizeOfUserExclusionForUserWithExcludedDictionary("u", settings).value_or(0),
+                                      totals.bytes, totals.skippedFolders, quint64(totals.peakDescriptors <= bound)};
+            },
+            bound);
+        const quint64 e = quint64(expected);
+        QCOMPARE(sizes, (QList<quint64>{e, quint64(findSum(root, true)), e, 0, 1}));
     }
 
     void noFolderLeftOpen()

@@ -647,8 +647,8 @@ std::optional<QVariantList> ZVUtility::serverFiles() { return std::nullopt; }
 #include <QDir>
 #include <QFile>
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -685,49 +685,40 @@ quint64 followedFileSize(const QString &path)
     return quint64(st.st_size);
 }
 
-// The directory enumerator: calls VISIT(relative path, stat or null) for every entry below
-// ROOT, folders before their contents, links not followed. VISIT returns whether a folder
-// entry is to be entered. A folder that cannot be opened is reported but not entered.
-template<class Visit>
-void enumerateTree(const QString &root, Visit visit)
+// Resolves PATH (following links) into REF; false when it cannot.
+bool pathRef(const QString &path, FSRef *ref)
 {
-    struct Frame {
-        DIR *dir;
-        QString prefix;
-    };
-    std::vector<Frame> stack;
-    const int rootFd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
-        return;
-    if (DIR *d = ::fdopendir(rootFd))
-        stack.push_back({d, QString()});
-    else
-        ::close(rootFd);
-    while (!stack.empty()) {
-        DIR *dir = stack.back().dir;
-        const struct dirent *e = ::readdir(dir);
-        if (!e) {
-            ::closedir(dir);
-            stack.pop_back();
-            continue;
-        }
-        const char *name = e->d_name;
-        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))
-            continue;
-        const QString relative = stack.back().prefix + QFile::decodeName(name);
-        struct stat st;
-        const bool hasAttributes = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-        const bool enter = visit(relative, hasAttributes ? &st : nullptr);
-        if (hasAttributes && S_ISDIR(st.st_mode) && enter) {
-            const int fd = ::openat(::dirfd(dir), name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd >= 0) {
-                if (DIR *sub = ::fdopendir(fd))
-                    stack.push_back({sub, relative + QLatin1Char('/')});
-                else
-                    ::close(fd);
-            }
-        }
+    const CFIndex size = CFStringGetMaximumSizeOfFileSystemRepresentation(path);
+    std::vector<char> bytes(size_t(size), 0);
+    return CFStringGetFileSystemRepresentation(path, bytes.data(), size)
+        && FSPathMakeRef(reinterpret_cast<const UInt8 *>(bytes.data()), ref, nullptr) == noErr;
+}
+
+// The directory enumerator's total: the size of every entry below FOLDER, folders and links
+// as themselves (links not followed), walked by the File Manager's tree walk with at most
+// WORKERS workers (0: one per CPU). KEEP, when given, is called for every entry from the
+// workers, concurrently, with the entry's path below FOLDER: false leaves the entry out,
+// neither counted nor entered. 0 when FOLDER cannot be walked.
+quint64 enumeratedSize(const QString &folder, int workers,
+                       const std::function<bool(const QString &relative)> &keep = {})
+{
+    FSRef ref;
+    if (!pathRef(folder, &ref))
+        return 0;
+    FSWalkOptions options;
+    options.maxWorkers = workers;
+    options.countFolders = true;
+    if (keep) {
+        options.paths = true;
+        options.filter = [&keep](const FSWalkEntry &entry) {
+            QByteArray relative(entry.folder, qsizetype(entry.folderLength));
+            relative += entry.name;
+            return keep(QFile::decodeName(relative));
+        };
     }
+    FSWalkTotals totals;
+    FSWalkTree(&ref, options, &totals);
+    return totals.bytes;
 }
 
 ZVUtility::SizeNumber exclusionTotal(const QString &user, const QVariantMap &settings, const QString &key)
@@ -740,15 +731,10 @@ ZVUtility::SizeNumber exclusionTotal(const QString &user, const QVariantMap &set
         if (!it.value().toBool())
             continue;
         const QString &path = it.key();
-        if (ZVUtility::isDirectory(path)) {
-            enumerateTree(path, [&total](const QString &, const struct stat *st) {
-                if (st)
-                    total += quint64(st->st_size);
-                return true;
-            });
-        } else {
+        if (ZVUtility::isDirectory(path))
+            total += enumeratedSize(path, 0);
+        else
             total += followedFileSize(path);
-        }
     }
     return total;
 }
@@ -759,49 +745,23 @@ ZVUtility::SizeNumber ZVUtility::getFolderSize(const QString &path)
 {
     if (isVolumePath(path))
         return volumeUsedSpace(path);
-    const CFIndex size = CFStringGetMaximumSizeOfFileSystemRepresentation(path);
-    std::vector<char> bytes(size_t(size), 0);
-    if (!CFStringGetFileSystemRepresentation(path, bytes.data(), size))
-        return std::nullopt;
     FSRef ref;
-    if (FSPathMakeRef(reinterpret_cast<const UInt8 *>(bytes.data()), &ref, nullptr) != noErr)
+    if (!pathRef(path, &ref))
         return std::nullopt;
     return fastFolderSizeAtFSRef(ref);
 }
 
+// The walk lists folders in parallel (Files.h: FSWalkTree); its total is that of the catalog
+// iteration in batches of 256: every item that is no folder adds its data and resource fork
+// sizes, a folder adds what is below it, and a folder whose listing fails part way loses
+// the items of its unfinished batch.
 quint64 ZVUtility::fastFolderSizeAtFSRef(const FSRef &folder)
 {
-    constexpr ItemCount kBatchSize = 256;
-    constexpr FSCatalogInfoBitmap kWhichInfo = kFSCatInfoNodeFlags | kFSCatInfoDataSizes | kFSCatInfoRsrcSizes;
-    std::vector<FSCatalogInfo> infos(kBatchSize);
-    std::vector<FSRef> refs(kBatchSize);
-    std::vector<FSRef> pending{folder};
-    quint64 total = 0;
-    while (!pending.empty()) {
-        const FSRef current = std::move(pending.back());
-        pending.pop_back();
-        FSIterator iterator = nullptr;
-        if (FSOpenIterator(&current, kFSIterateFlat, &iterator) != noErr)
-            continue;
-        for (;;) {
-            ItemCount count = 0;
-            const OSStatus status = FSGetCatalogInfoBulk(iterator, kBatchSize, &count, nullptr, kWhichInfo,
-                                                         infos.data(), refs.data(), nullptr, nullptr);
-            if (status != noErr && status != errFSNoMoreItems)
-                break;
-            for (ItemCount i = 0; i < count; ++i) {
-                const FSCatalogInfo &info = infos[i];
-                if (info.nodeFlags & kFSNodeIsDirectoryMask)
-                    pending.push_back(std::move(refs[i]));
-                else
-                    total += info.dataLogicalSize + info.rsrcLogicalSize;
-            }
-            if (status == errFSNoMoreItems)
-                break;
-        }
-        FSCloseIterator(iterator);
-    }
-    return total;
+    FSWalkOptions options;
+    options.batch = 256;
+    FSWalkTotals totals;
+    FSWalkTree(&folder, options, &totals);
+    return totals.bytes;
 }
 
 ZVUtility::SizeNumber ZVUtility::calculateSizeOfFile(const QString &path)
@@ -811,14 +771,11 @@ ZVUtility::SizeNumber ZVUtility::calculateSizeOfFile(const QString &path)
         if (isVolumePath(path)) {
             total = volumeUsedSpace(path);
         } else {
-            quint64 sum = 0;
-            enumerateTree(path, [&sum](const QString &, const struct stat *st) {
-                if (st)
-                    sum += quint64(st->st_size);
+            // One worker: the pause after each entry paces the walk as a whole.
+            total = enumeratedSize(path, 1, [](const QString &) {
                 ::usleep(10000);
                 return true;
             });
-            total = sum;
         }
     } else {
         total = followedFileSize(path);
@@ -840,17 +797,12 @@ QString ZVUtility::calculateSizeOfFileForUserWithExcludedDictionary(const QStrin
         }
     } else if (isDirectory(path)) {
         const QVariantMap userDictionary = excludedDictionary.value(user).toMap();
-        quint64 sum = 0;
-        enumerateTree(path, [&](const QString &relative, const struct stat *st) {
+        // Everything below an excluded folder is excluded as well.
+        total = enumeratedSize(path, 0, [&](const QString &relative) {
             const QString full = path + QLatin1Char('/') + relative;
-            if (shouldExcludeUserFileUserDictionary(full, userDictionary)
-                || shouldExcludeHiddenFileUserDictionary(full, excludedDictionary))
-                return false; // everything below an excluded folder is excluded as well
-            if (st)
-                sum += quint64(st->st_size);
-            return true;
+            return !shouldExcludeUserFileUserDictionary(full, userDictionary)
+                && !shouldExcludeHiddenFileUserDictionary(full, excludedDictionary);
         });
-        total = sum;
     } else {
         total = followedFileSize(path);
     }
@@ -955,21 +907,14 @@ bool ZVUtility::isWritableFileAtPath(const QString &path)
 
 bool ZVUtility::isEmptyFolder(const QString &path)
 {
-    if (path.isEmpty())
+    FSRef ref;
+    FSIterator iterator = nullptr;
+    if (path.isEmpty() || !pathRef(path, &ref) || FSOpenIterator(&ref, kFSIterateFlat, &iterator) != noErr)
         return true;
-    DIR *dir = ::opendir(QFile::encodeName(path).constData());
-    if (!dir)
-        return true;
-    bool empty = true;
-    while (const struct dirent *e = ::readdir(dir)) {
-        const char *name = e->d_name;
-        if (!(name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0)))) {
-            empty = false;
-            break;
-        }
-    }
-    ::closedir(dir);
-    return empty;
+    ItemCount count = 0;
+    FSGetCatalogInfoBulk(iterator, 1, &count, nullptr, kFSCatInfoNone, nullptr, nullptr, nullptr, nullptr);
+    FSCloseIterator(iterator);
+    return count == 0;
 }
 
 void ZVUtility::removeFolder(const QString &path)
@@ -1010,6 +955,7 @@ QString ZVUtility::userPreferencePath()
 // ======================================================================================
 
 #include <algorithm>
+#include <dirent.h>
 
 namespace {
 

@@ -238,16 +238,16 @@ public:
     // The fast walk. Sums the data and resource fork sizes of every non-folder item below
     // FOLDER. A folder that cannot be opened adds 0; a batch that fails ends that folder's
     // listing, keeping what was counted before.
-    // Deep trees: the walk keeps an explicit stack of pending folders (no recursion) and reads
-    // each folder completely before going into its sub-folders, so one pair of 256-item batch
-    // buffers serves the whole walk; folders are opened relative to their parent's open
-    // directory, so a depth of 10,000 levels or paths beyond PATH_MAX work with a bounded
-    // stack and at most kFSMaxOpenFolders open directories.
+    // The walk is the File Manager's tree walk (FSWalkTree, Files.h): folders are listed by a
+    // worker per online CPU, joined before this returns; a depth of 10,000 levels or paths
+    // beyond PATH_MAX work with no recursion and the walk's bounds on descriptors and memory.
     static quint64 fastFolderSizeAtFSRef(const struct FSRef &folder); // FSRef: Files.h
     // The slow walk: used space of a volume path; for another folder the st_size of every
     // entry below it (files, folders and links alike, links not followed), pausing 10 ms
     // after each entry; for anything else its st_size following links, 0 when missing.
-    // A sub-folder that cannot be opened is counted itself but not entered.
+    // A sub-folder that cannot be opened is counted itself but not entered. This walk and
+    // the exclusion walks below are the tree walk too (one worker here, to keep the pause
+    // per entry; every CPU for the others), within the same bounds.
     static SizeNumber calculateSizeOfFile(const QString &path);
     // The size of a backup-set item after USER's exclusions, as a size text.
     // "/" gives its used space minus both exclusion totals, or 0 when the totals exceed it
