@@ -2,6 +2,7 @@
 
 #include "NSCalendarDate.h"
 
+#include <plist/plist.h>
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>

@@ -4,6 +4,7 @@
 
 #include "NSCalendarDate.h"
 
+#include <plist/plist.h>
 #include <QDateTime>
 #include <QMutex>
 #include <QRegularExpression>
