@@ -9,6 +9,7 @@ packages=(
   libplist-dev libplist-utils
   xvfb xauth xdotool x11-utils imagemagick
   sudo passwd procps psmisc util-linux mount python3 tzdata
+  dbus-daemon dbus-bin
 )
 
 missing=()
