@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs the login-item tests (which start the System Events agent on demand and talk to it at
-# once) RUNS times while busy loops keep every core loaded, and counts the runs that failed.
-# Races between the agent's registration and the first sender show up here, rarely on an
-# idle machine. Not a test: the count depends on the machine and its load.
+# Runs the login-item tests (each on private session buses of its own, where the System Events
+# agent is started on demand and talked to at once) RUNS times while busy loops keep every core
+# loaded, and counts the runs that failed. Races between the agent's start and the first sender
+# show up here, rarely on an idle machine. Not a test: the count depends on the machine and its
+# load.
 #
 #   bench/login-items-under-load.sh [RUNS]     (RUNS defaults to 40; needs a build in build/)
 set -euo pipefail

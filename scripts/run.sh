@@ -38,6 +38,11 @@ if [ -z "${ZV_SKIP_BUILD:-}" ]; then
   "$root/scripts/setup.sh"
   "$root/scripts/build.sh"
 fi
+# From here on the run has a session bus of its own, ended with it: System Events serves the
+# sandbox's login items, never those of a desktop session the user may be in.
+if [ -z "${ZV_RUN_BUS:-}" ]; then
+  ZV_RUN_BUS=1 ZV_SKIP_BUILD=1 exec dbus-run-session -- bash "$0" "$@"
+fi
 build=${BUILD_DIR:-$root/build}
 export PATH="$build/bin:$PATH"
 

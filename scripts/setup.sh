@@ -9,7 +9,7 @@ packages=(
   libplist-dev libplist-utils
   xvfb xauth xdotool x11-utils imagemagick libxcb1-dev
   sudo passwd procps psmisc util-linux mount python3 tzdata
-  dbus-daemon polkitd pkexec libpolkit-agent-1-dev libpolkit-gobject-1-dev
+  dbus-daemon dbus-bin polkitd pkexec libpolkit-agent-1-dev libpolkit-gobject-1-dev
 )
 
 missing=()

@@ -1,54 +1,17 @@
-#include "AppleEvents_p.h"
+#include "AppleEvents.h"
 
-#include "Processes_p.h"
-#include "UnixSocketAddress_p.h"
+#include "AppleEventReceiver_p.h"
+#include "Processes.h"
 
-#include <QDataStream>
-#include <QElapsedTimer>
-#include <QFile>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QHash>
-#include <QLocalSocket>
 #include <QPointer>
-#include <QSocketNotifier>
-#include <QThread>
 #include <atomic>
-#include <cerrno>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <climits>
 
 namespace {
-
-constexpr quint32 kFrameMagic = FOUR_CHAR_CODE("AEvt");
-constexpr quint32 kMaxFrameSize = 64u << 20;
-
-QByteArray frame(const QByteArray &payload)
-{
-    QByteArray bytes;
-    QDataStream out(&bytes, QIODevice::WriteOnly);
-    out << kFrameMagic << quint32(payload.size());
-    bytes.append(payload);
-    return bytes;
-}
-
-enum class FrameState { Incomplete, Complete, Damaged };
-
-// Takes one frame off the front of BUFFER when it is complete.
-FrameState takeFrame(QByteArray &buffer, QByteArray *payload)
-{
-    if (buffer.size() < 8)
-        return FrameState::Incomplete;
-    QDataStream in(buffer);
-    quint32 magic = 0, size = 0;
-    in >> magic >> size;
-    if (magic != kFrameMagic || size > kMaxFrameSize)
-        return FrameState::Damaged;
-    if (quint32(buffer.size()) < 8 + size)
-        return FrameState::Incomplete;
-    *payload = buffer.mid(8, size);
-    buffer.remove(0, 8 + size);
-    return FrameState::Complete;
-}
 
 struct Handler {
     AEEventHandlerUPP proc;
@@ -63,8 +26,37 @@ QHash<quint64, Handler> &handlers()
 
 quint64 handlerKey(AEEventClass c, AEEventID i) { return (quint64(c) << 32) | i; }
 
-// Answers one event: the reply carries the handler's error as 'errn'.
-AppleEvent dispatch(const AppleEvent &event)
+// The receiving side: a connection of its own, so that the application's calls to others
+// (on the shared session connection) never short-cut into its own receiver.
+const QString kReceiverConnection = QStringLiteral("org.zvuninstaller.AppleEvents.receiver");
+
+struct Receiver {
+    QPointer<AppleEventReceiver> object;
+    QString busName;
+};
+
+Receiver &receiver()
+{
+    static Receiver r;
+    return r;
+}
+
+// An error answer of the bus as an Apple Event Manager status.
+OSStatus statusOfBusError(const QDBusMessage &answer)
+{
+    const QString name = answer.errorName();
+    if (name == QLatin1String("org.freedesktop.DBus.Error.NoReply")
+        || name == QLatin1String("org.freedesktop.DBus.Error.Timeout")
+        || name == QLatin1String("org.freedesktop.DBus.Error.TimedOut"))
+        return errAETimeout;
+    if (name == QLatin1String("org.freedesktop.DBus.Error.InvalidArgs"))
+        return errAENotAppleEvent;
+    return connectionInvalid;
+}
+
+} // namespace
+
+AppleEvent AEDispatchEvent(const AppleEvent &event)
 {
     AEEventClass eventClass = 0;
     AEEventID eventID = 0;
@@ -95,103 +87,6 @@ AppleEvent dispatch(const AppleEvent &event)
     }
     return reply;
 }
-
-// The application's registration: a listening socket in the registry folder. The sockets
-// are made here rather than by QLocalServer/QLocalSocket, which refuse a path longer than
-// sun_path; UnixSocketAddress reaches any path. Accepted connections are children of the
-// notifier, so stopping ends them too.
-struct Receiver {
-    int listenFd = -1;
-    QPointer<QSocketNotifier> notifier;
-    QString path;
-};
-
-Receiver &receiver()
-{
-    static Receiver r;
-    return r;
-}
-
-void serve(QLocalSocket *socket)
-{
-    auto buffer = std::make_shared<QByteArray>();
-    QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] {
-        buffer->append(socket->readAll());
-        for (;;) {
-            QByteArray payload;
-            const FrameState state = takeFrame(*buffer, &payload);
-            if (state == FrameState::Incomplete)
-                return;
-            AppleEvent event{typeNull, nullptr};
-            if (state == FrameState::Damaged || AEUnflattenDescFromBytes(payload, &event) != noErr
-                || event.descriptorType != typeAppleEvent) {
-                AEDisposeDesc(&event);
-                socket->abort();
-                return;
-            }
-            AppleEvent reply = dispatch(event);
-            socket->write(frame(AEFlattenDescToBytes(&reply)));
-            socket->flush();
-            AEDisposeDesc(&reply);
-            AEDisposeDesc(&event);
-        }
-    });
-}
-
-void acceptConnections(QSocketNotifier *notifier, int listenFd)
-{
-    for (;;) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
-                continue;
-            return; // EAGAIN: none waiting; anything else: try again on the next wake-up
-        }
-        auto *socket = new QLocalSocket(notifier);
-        if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
-            ::close(fd);
-            delete socket;
-            continue;
-        }
-        serve(socket);
-    }
-}
-
-// A connected, non-blocking stream socket to the socket file at PATH, or -1 with *err set
-// (errAETimeout when the listener's queue stayed full for TIMEOUTMS, connectionInvalid when
-// nothing listens there).
-int connectTo(const QString &path, int timeoutMs, OSStatus *err)
-{
-    const UnixSocketAddress address(path);
-    if (!address.isValid()) {
-        *err = connectionInvalid;
-        return -1;
-    }
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) {
-        *err = connectionInvalid;
-        return -1;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (::connect(fd, address.address(), address.size()) == 0)
-            return fd;
-        if (errno == EINTR)
-            continue;
-        // A full queue answers EAGAIN at once on a non-blocking Unix socket: wait for room.
-        if (errno == EAGAIN && (timeoutMs < 0 || clock.elapsed() < timeoutMs)) {
-            QThread::msleep(5);
-            continue;
-        }
-        *err = errno == EAGAIN ? OSStatus(errAETimeout) : OSStatus(connectionInvalid);
-        ::close(fd);
-        return -1;
-    }
-}
-
-} // namespace
 
 OSErr AECreateAppleEvent(AEEventClass theAEEventClass, AEEventID theAEEventID,
                          const AEAddressDesc *target, AEReturnID returnID,
@@ -238,62 +133,37 @@ OSStatus AESendMessage(const AppleEvent *event, AppleEvent *reply, AESendMode se
         return err;
     if (addressType != typeProcessSerialNumber || size != Size(sizeof(psn)))
         return procNotFound;
-    const QString path = ProcessRegistrySocketPathForPSN(psn);
-    if (path.isNull())
+    // The connection, not the well-known name: should the process end meanwhile, the event
+    // cannot reach whoever takes the name next.
+    const QString destination = ProcessBusConnectionForPSN(psn);
+    if (destination.isNull())
         return procNotFound;
 
-    const qint64 timeoutMs = timeOutInTicks == kNoTimeOut ? -1
-        : timeOutInTicks == kAEDefaultTimeout ? 60000
-        : qMax<qint64>(0, qint64(timeOutInTicks) * 1000 / 60);
-    QElapsedTimer clock;
-    clock.start();
-    auto remaining = [&]() -> int {
-        return timeoutMs < 0 ? -1 : int(qMax<qint64>(0, timeoutMs - clock.elapsed()));
-    };
-
-    OSStatus connectErr = noErr;
-    const int fd = connectTo(path, remaining() < 0 ? 30000 : qMax(remaining(), 1), &connectErr);
-    if (fd < 0)
-        return connectErr;
-    QLocalSocket socket;
-    if (!socket.setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
-        ::close(fd);
-        return connectionInvalid;
-    }
-    socket.write(frame(AEFlattenDescToBytes(event)));
-    while (socket.bytesToWrite() > 0) {
-        if (!socket.waitForBytesWritten(remaining() < 0 ? -1 : qMax(remaining(), 1)))
-            return socket.state() == QLocalSocket::ConnectedState ? OSStatus(errAETimeout)
-                                                                  : OSStatus(connectionInvalid);
-    }
+    QDBusMessage call = QDBusMessage::createMethodCall(destination, AppleEventReceiver::objectPath,
+                                                       AppleEventReceiver::interfaceName, QStringLiteral("Send"));
+    call << AEFlattenDescToBytes(event);
+    call.setAutoStartService(false);
+    QDBusConnection bus = QDBusConnection::sessionBus();
     if (replyMode == kAENoReply)
-        return noErr;
+        return bus.send(call) ? OSStatus(noErr) : OSStatus(connectionInvalid);
 
-    QByteArray buffer;
-    for (;;) {
-        QByteArray payload;
-        const FrameState state = takeFrame(buffer, &payload);
-        if (state == FrameState::Damaged)
-            return errAECorruptData;
-        if (state == FrameState::Complete) {
-            AppleEvent answer{typeNull, nullptr};
-            err = AEUnflattenDescFromBytes(payload, &answer);
-            if (err != noErr)
-                return err;
-            if (reply)
-                *reply = answer;
-            else
-                AEDisposeDesc(&answer);
-            return noErr;
-        }
-        if (timeoutMs >= 0 && remaining() == 0)
-            return errAETimeout;
-        if (!socket.waitForReadyRead(remaining() < 0 ? -1 : qMax(remaining(), 1))) {
-            if (socket.state() != QLocalSocket::ConnectedState && socket.bytesAvailable() == 0)
-                return connectionInvalid;
-        }
-        buffer.append(socket.readAll());
-    }
+    const int timeoutMs = timeOutInTicks == kNoTimeOut ? INT_MAX
+        : timeOutInTicks == kAEDefaultTimeout ? 60000
+        : int(qBound(qint64(1), qint64(timeOutInTicks) * 1000 / 60, qint64(INT_MAX - 1)));
+    const QDBusMessage answer = bus.call(call, QDBus::Block, timeoutMs);
+    if (answer.type() == QDBusMessage::ErrorMessage)
+        return statusOfBusError(answer);
+    if (answer.type() != QDBusMessage::ReplyMessage || answer.signature() != QLatin1String("ay"))
+        return errAECorruptData;
+    AppleEvent received{typeNull, nullptr};
+    err = AEUnflattenDescFromBytes(answer.arguments().at(0).toByteArray(), &received);
+    if (err != noErr)
+        return err;
+    if (reply)
+        *reply = received;
+    else
+        AEDisposeDesc(&received);
+    return noErr;
 }
 
 OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
@@ -308,45 +178,52 @@ OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID
 OSStatus AEStartReceivingEvents(OSType signature)
 {
     Receiver &r = receiver();
-    if (r.notifier)
+    if (r.object)
         return noErr;
-    const QString path = ProcessRegistrySocketPath(::getpid(), signature);
-    if (path.isNull())
-        return ioErr;
-    // The socket file is the registration: it is made listening under a name the registry
-    // does not list and then renamed into place, so that no sender finds it before it accepts.
-    const QByteArray encoded = QFile::encodeName(path);
-    const QByteArray pending = encoded + ".new";
-    const UnixSocketAddress address(QFile::decodeName(pending));
-    if (!address.isValid())
-        return ioErr;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return ioErr;
-    ::unlink(pending.constData()); // left by an earlier process with this id
-    if (::bind(fd, address.address(), address.size()) != 0 || ::chmod(pending.constData(), 0600) != 0
-        || ::listen(fd, SOMAXCONN) != 0 || ::rename(pending.constData(), encoded.constData()) != 0) {
-        ::close(fd);
-        ::unlink(pending.constData());
-        return ioErr;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, kReceiverConnection);
+    if (!bus.isConnected()) {
+        QDBusConnection::disconnectFromBus(kReceiverConnection);
+        return connectionInvalid;
     }
-    auto *notifier = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read);
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier,
-                     [notifier, fd] { acceptConnections(notifier, fd); });
-    r.listenFd = fd;
-    r.notifier = notifier;
-    r.path = path;
+    // The object first, the name after: nobody finds the name before it answers.
+    auto *object = new AppleEventReceiver;
+    const QString busName = ProcessBusNameForSignature(signature);
+    OSStatus err = bus.registerObject(AppleEventReceiver::objectPath, object, QDBusConnection::ExportAllSlots)
+        ? OSStatus(noErr) : OSStatus(ioErr);
+    if (err == noErr) {
+        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> registered
+            = bus.interface()->registerService(busName, QDBusConnectionInterface::DontQueueService,
+                                               QDBusConnectionInterface::DontAllowReplacement);
+        if (!registered.isValid())
+            err = connectionInvalid;
+        else if (registered.value() != QDBusConnectionInterface::ServiceRegistered)
+            err = ioErr;
+    }
+    if (err != noErr) {
+        bus.unregisterObject(AppleEventReceiver::objectPath);
+        delete object;
+        QDBusConnection::disconnectFromBus(kReceiverConnection);
+        return err;
+    }
+    r.object = object;
+    r.busName = busName;
     return noErr;
+}
+
+Boolean AEIsReceivingEvents()
+{
+    return receiver().object && QDBusConnection(kReceiverConnection).isConnected();
 }
 
 void AEStopReceivingEvents()
 {
     Receiver &r = receiver();
-    delete r.notifier.data();
-    if (r.listenFd >= 0)
-        ::close(r.listenFd);
-    r.listenFd = -1;
-    if (!r.path.isNull())
-        ::unlink(QFile::encodeName(r.path).constData());
-    r.path.clear();
+    if (!r.object)
+        return;
+    QDBusConnection bus(kReceiverConnection);
+    bus.interface()->unregisterService(r.busName);
+    bus.unregisterObject(AppleEventReceiver::objectPath);
+    delete r.object.data();
+    r.busName.clear();
+    QDBusConnection::disconnectFromBus(kReceiverConnection);
 }

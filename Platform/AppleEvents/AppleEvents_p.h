@@ -1,9 +1,10 @@
 // Apple Events on Linux: creating an event, sending it to another process of this platform
 // and waiting for the reply, and (in the receiving application) handling events with
-// installed handlers. Events travel over the receiver's local socket in the Process Manager's
-// registration folder (see Processes.h), one connection per sent event: a frame is the magic
-// 'AEvt' (4 bytes), the length of the flattened event (4 bytes, big-endian) and the event
-// flattened by AEFlattenDescToBytes; the reply comes back in the same framing.
+// installed handlers. Events travel over the user's D-Bus session bus: the receiver owns the
+// bus name of its signature (see Processes.h) and exports, at /org/zvuninstaller/AppleEvents,
+// the interface org.zvuninstaller.AppleEvents with one method, Send(ay event) -> ay reply,
+// both flattened by AEFlattenDescToBytes. The bus daemon carries, limits and times the
+// messages (busctl and dbus-monitor show them).
 #pragma once
 
 #include "AEDataModel_p.h"
@@ -60,11 +61,12 @@ OSErr AECreateAppleEvent(AEEventClass theAEEventClass, AEEventID theAEEventID,
 
 // Sends THEEVENT to the process of its 'psn ' target address. REPLY is set to the null
 // descriptor first. kAEWaitReply waits at most TIMEOUTINTICKS (1/60 s) for the reply and puts
-// it into REPLY; kAENoReply returns once the event is handed over. Statuses: procNotFound
-// (-600) when no such process is registered, connectionInvalid (-609) when it cannot be
-// reached or drops the connection, errAETimeout (-1712) when the reply does not come in time,
-// errAECorruptData for an unreadable reply, errAEUnknownSendMode for kAEQueueReply (there is
-// no reply queue here), paramErr / errAENotAppleEvent for bad arguments.
+// it into REPLY; kAENoReply returns once the event is handed to the bus. Statuses:
+// procNotFound (-600) when no such process is registered, connectionInvalid (-609) when it
+// cannot be reached, ends before answering or refuses the caller, errAETimeout (-1712) when
+// the reply does not come in time, errAECorruptData for an unreadable reply,
+// errAEUnknownSendMode for kAEQueueReply (there is no reply queue here), paramErr /
+// errAENotAppleEvent for bad arguments (also when the receiver finds no Apple Event).
 OSStatus AESendMessage(const AppleEvent *event, AppleEvent *reply, AESendMode sendMode,
                        long timeOutInTicks);
 
@@ -79,9 +81,13 @@ using AEEventHandlerUPP = AEEventHandlerProcPtr;
 OSErr AEInstallEventHandler(AEEventClass theAEEventClass, AEEventID theAEEventID,
                             AEEventHandlerUPP handler, SRefCon handlerRefcon, Boolean isSysHandler);
 
-// Linux: registers the running application with the Process Manager under SIGNATURE and
-// answers the events that arrive, in the Qt event loop of the QCoreApplication (which must
-// exist). noErr, or ioErr when the registration socket cannot be made.
+// Linux: registers the running application with the Process Manager under SIGNATURE (owns
+// its bus name on a session bus connection of its own) and answers the events that arrive,
+// in the event loop of the calling thread. noErr; connectionInvalid when no session bus can
+// be reached; ioErr when another process owns the name (one process per signature and bus).
 OSStatus AEStartReceivingEvents(OSType signature);
-// Linux: unregisters (removes the socket); events no longer arrive.
+// Linux: true while registered and the bus connection stands (it ends with the bus daemon).
+Boolean AEIsReceivingEvents();
+// Linux: unregisters (gives the name up, closes the connection); events no longer arrive.
+// From the thread that called AEStartReceivingEvents.
 void AEStopReceivingEvents();

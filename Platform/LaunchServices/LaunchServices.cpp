@@ -4,6 +4,8 @@
 #include "NSBundle_p.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -26,6 +28,28 @@ QString programForCreator(OSType creator)
     default:
         return QString();
     }
+}
+
+OSType creatorOfProgram(const QString &fileName)
+{
+    return fileName == QLatin1String("SystemEvents") ? FOUR_CHAR_CODE("sevs") : kLSUnknownCreator;
+}
+
+// Asks the session bus to start the program that its service file names for CREATOR's bus
+// name; the serial number of the started process, or {0, 0} when the bus has no such
+// service or could not start it.
+ProcessSerialNumber startThroughBus(OSType creator)
+{
+    QDBusConnectionInterface *daemon = QDBusConnection::sessionBus().interface();
+    const QString name = ProcessBusNameForSignature(creator);
+    const QDBusReply<QStringList> activatable = daemon->activatableServiceNames();
+    if (creator == kLSUnknownCreator || !activatable.isValid() || !activatable.value().contains(name))
+        return ProcessSerialNumber{0, 0};
+    const QDBusReply<void> started = daemon->startService(name);
+    const QDBusReply<uint> pid = daemon->servicePid(name);
+    if (!started.isValid() || !pid.isValid())
+        return ProcessSerialNumber{0, 0};
+    return ProcessSerialNumber{0, pid.value()};
 }
 
 QStringList searchFolders()
@@ -103,6 +127,8 @@ OSStatus LSOpenApplication(const LSApplicationParameters *appParams, ProcessSeri
     if (!info.isFile() || !info.isExecutable())
         return kLSNoExecutableErr;
     const QString canonical = info.canonicalFilePath();
+    if (!QDBusConnection::sessionBus().isConnected())
+        return kLSUnknownErr; // nothing started could register
 
     if (!(appParams->flags & kLSLaunchNewInstance)) {
         if (const UInt32 pid = runningInstanceOf(canonical)) {
@@ -110,6 +136,13 @@ OSStatus LSOpenApplication(const LSApplicationParameters *appParams, ProcessSeri
                 *outPSN = ProcessSerialNumber{0, pid};
             return noErr;
         }
+    }
+
+    const ProcessSerialNumber activated = startThroughBus(creatorOfProgram(info.fileName()));
+    if (activated.lowLongOfPSN != 0) {
+        if (outPSN)
+            *outPSN = activated;
+        return noErr;
     }
 
     QProcess process;

@@ -41,11 +41,15 @@ struct LSApplicationParameters {
 OSStatus LSFindApplicationForInfo(OSType inCreator, CFStringRef inBundleID, CFStringRef inName,
                                   FSRef *outAppRef, CFURLRef *outAppURL);
 
-// Starts the application APPPARAMS->application, detached (its own session, standard streams
-// on /dev/null, working folder "/", the caller's environment), and waits up to ten seconds
-// until it has registered with the Process Manager; *OUTPSN (optional) receives its serial
-// number. When that program already runs and kLSLaunchNewInstance is not given, the running
-// process is the result and nothing is started. paramErr for a bad parameter block or
-// unsupported parameters, kLSNoExecutableErr when the file is not an executable program,
-// kLSUnknownErr when it does not start or does not register in time.
+// Starts the application APPPARAMS->application and returns once it has registered with the
+// Process Manager; *OUTPSN (optional) receives its serial number. When that program already
+// runs and kLSLaunchNewInstance is not given, the running process is the result and nothing
+// is started. Otherwise, when the session bus has a service file for the program's bus name
+// (the product installs share/dbus-1/services/org.zvuninstaller.AppleEvents.sevs.service),
+// the bus starts the program its file names, in the bus's own environment; where it has none,
+// the program is started here, detached (its own session, standard streams on /dev/null,
+// working folder "/", the caller's environment), and waited for up to ten seconds. paramErr
+// for a bad parameter block or unsupported parameters, kLSNoExecutableErr when the file is
+// not an executable program, kLSUnknownErr when no session bus can be reached or the program
+// does not start or does not register in time.
 OSStatus LSOpenApplication(const LSApplicationParameters *appParams, ProcessSerialNumber *outPSN);

@@ -2,92 +2,80 @@
 
 #include "Files.h"
 
-#include <QDir>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QFile>
 #include <QMap>
-#include <cerrno>
 #include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
-// A process is alive while /proc lists it in a state other than zombie or dead.
-bool isAlive(pid_t pid)
+const QString kBusNamePrefix = QStringLiteral("org.zvuninstaller.AppleEvents.");
+
+struct Registered {
+    OSType signature;
+    QString connection; // the owner's unique name
+};
+
+bool signatureOfBusName(const QString &name, OSType *signature)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray line = stat.readAll();
-    const int close = line.lastIndexOf(')');
-    if (close < 0 || close + 2 >= line.size())
-        return false;
-    const char state = line.at(close + 2);
-    return state != 'Z' && state != 'X' && state != 'x';
+    const QByteArray rest = name.mid(kBusNamePrefix.size()).toLatin1();
+    OSType candidate = 0;
+    if (rest.size() == 4) {
+        for (const char c : rest)
+            candidate = (candidate << 8) | quint8(c);
+    } else if (rest.size() == 9) {
+        candidate = OSType(rest.mid(1).toUInt(nullptr, 16));
+    }
+    // Only the one spelling ProcessBusNameForSignature gives counts.
+    *signature = candidate;
+    return name.startsWith(kBusNamePrefix) && ProcessBusNameForSignature(candidate) == name;
 }
 
-// The live registered processes, by process id, with their signatures.
-QMap<pid_t, OSType> registeredProcesses()
+// The live registered processes, by process id, from the names on the bus. A process that
+// owns several such names counts under the first of them.
+QMap<pid_t, Registered> registeredProcesses()
 {
-    QMap<pid_t, OSType> found;
-    const QString folder = ProcessRegistryFolder();
-    if (folder.isNull())
+    QMap<pid_t, Registered> found;
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusConnectionInterface *daemon = bus.isConnected() ? bus.interface() : nullptr;
+    if (!daemon)
         return found;
-    const QStringList names = QDir(folder).entryList(QDir::System | QDir::Files | QDir::Hidden);
-    for (const QString &name : names) {
-        const QStringList parts = name.split(QLatin1Char('.'));
-        if (parts.size() != 2 || parts.at(1).size() != 8)
+    const QDBusReply<QStringList> names = daemon->registeredServiceNames();
+    if (!names.isValid())
+        return found;
+    for (const QString &name : names.value()) {
+        OSType signature = 0;
+        if (!signatureOfBusName(name, &signature))
             continue;
-        bool pidOk = false, sigOk = false;
-        const pid_t pid = pid_t(parts.at(0).toInt(&pidOk));
-        const OSType signature = OSType(parts.at(1).toUInt(&sigOk, 16));
-        if (pidOk && sigOk && pid > 0 && isAlive(pid))
-            found.insert(pid, signature);
+        const QDBusReply<QString> owner = daemon->serviceOwner(name);
+        const QDBusReply<uint> pid = daemon->servicePid(name);
+        if (owner.isValid() && pid.isValid() && pid.value() > 0 && !found.contains(pid_t(pid.value())))
+            found.insert(pid_t(pid.value()), Registered{signature, owner.value()});
     }
     return found;
 }
 
 } // namespace
 
-QString ProcessRegistryFolder()
+QString ProcessBusNameForSignature(OSType signature)
 {
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty() || !base.startsWith(QLatin1Char('/'))) {
-        // A shared folder: only one of the user's own, not reachable through a link, will do.
-        base = QStringLiteral("/tmp/zv-runtime-%1").arg(::getuid());
-        const QByteArray encodedBase = QFile::encodeName(base);
-        if (::mkdir(encodedBase.constData(), 0700) != 0 && errno != EEXIST)
-            return QString();
-        struct stat st;
-        if (::lstat(encodedBase.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid()
-            || (st.st_mode & 0077) != 0)
-            return QString();
-    }
-    const QString folder = base + QStringLiteral("/zv-processes");
-    const QByteArray encoded = QFile::encodeName(folder);
-    if (::mkdir(encoded.constData(), 0700) != 0 && errno != EEXIST)
-        return QString();
-    struct stat st;
-    if (::lstat(encoded.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-        return QString();
-    return folder;
+    const char chars[4] = {char(signature >> 24), char(signature >> 16), char(signature >> 8), char(signature)};
+    bool plain = !(chars[0] >= '0' && chars[0] <= '9');
+    for (const char c : chars)
+        plain = plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+    return kBusNamePrefix
+        + (plain ? QString::fromLatin1(chars, 4)
+                 : QStringLiteral("x%1").arg(signature, 8, 16, QLatin1Char('0')));
 }
 
-QString ProcessRegistrySocketPath(pid_t pid, OSType signature)
-{
-    const QString folder = ProcessRegistryFolder();
-    if (folder.isNull())
-        return QString();
-    return folder + QStringLiteral("/%1.%2").arg(pid).arg(signature, 8, 16, QLatin1Char('0'));
-}
-
-QString ProcessRegistrySocketPathForPSN(const ProcessSerialNumber &PSN)
+QString ProcessBusConnectionForPSN(const ProcessSerialNumber &PSN)
 {
     if (PSN.highLongOfPSN != 0)
         return QString();
-    const QMap<pid_t, OSType> processes = registeredProcesses();
+    const QMap<pid_t, Registered> processes = registeredProcesses();
     const auto it = processes.constFind(pid_t(PSN.lowLongOfPSN));
-    return it == processes.constEnd() ? QString() : ProcessRegistrySocketPath(it.key(), it.value());
+    return it == processes.constEnd() ? QString() : it->connection;
 }
 
 OSErr GetNextProcess(ProcessSerialNumber *PSN)
@@ -96,7 +84,7 @@ OSErr GetNextProcess(ProcessSerialNumber *PSN)
         return paramErr;
     if (PSN->highLongOfPSN != 0)
         return procNotFound;
-    const QMap<pid_t, OSType> processes = registeredProcesses();
+    const QMap<pid_t, Registered> processes = registeredProcesses();
     const auto it = PSN->lowLongOfPSN == kNoProcess ? processes.constBegin()
                                                      : processes.upperBound(pid_t(PSN->lowLongOfPSN));
     if (it == processes.constEnd()) {
@@ -114,12 +102,12 @@ OSErr GetProcessInformation(const ProcessSerialNumber *PSN, ProcessInfoRec *info
     if (PSN->highLongOfPSN != 0)
         return procNotFound;
     const pid_t pid = pid_t(PSN->lowLongOfPSN);
-    const QMap<pid_t, OSType> processes = registeredProcesses();
+    const QMap<pid_t, Registered> processes = registeredProcesses();
     if (!processes.contains(pid))
         return procNotFound;
     info->processNumber = *PSN;
     info->processType = FOUR_CHAR_CODE("APPL");
-    info->processSignature = processes.value(pid);
+    info->processSignature = processes.value(pid).signature;
     if (info->processName) {
         QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
         QByteArray name = comm.open(QIODevice::ReadOnly) ? comm.readAll().trimmed() : QByteArray();

@@ -1,8 +1,9 @@
 // The Process Manager on Linux. The processes it knows are the applications of this
-// platform that receive Apple Events: each registers itself, while it runs, as a local
-// socket named "<pid>.<signature as 8 hex digits>" in the per-user folder
-// ProcessRegistryFolder(). A process serial number is {0, pid}. An entry counts only while
-// its process is alive (not a zombie), so a crashed application's leftover socket is ignored.
+// platform that receive Apple Events: while one runs it owns, on the user's D-Bus session
+// bus, the bus name ProcessBusNameForSignature(its signature). A process serial number is
+// {0, pid}, the process id the bus reports for the name's owner. The bus drops a name the
+// moment its owner's connection ends (an exit, a crash, SIGKILL), so a process that is gone
+// is never listed, whatever program later gets its process id.
 #pragma once
 
 #include "MacTypes.h"
@@ -38,18 +39,18 @@ struct ProcessInfoRec {
 };
 
 // Steps PSN to the next registered process, in increasing process id; start with
-// {0, kNoProcess}. procNotFound after the last one, paramErr for NULL.
+// {0, kNoProcess}. procNotFound after the last one (and when no session bus can be reached),
+// paramErr for NULL.
 OSErr GetNextProcess(ProcessSerialNumber *PSN);
 // Fills INFO for the registered process PSN: procNotFound when it is not (or no longer)
 // running, paramErr when INFO's length is not sizeof(ProcessInfoRec).
 OSErr GetProcessInformation(const ProcessSerialNumber *PSN, ProcessInfoRec *info);
 
-// Linux: the per-user registration folder, made (mode 0700) when missing:
-// "$XDG_RUNTIME_DIR/zv-processes" when XDG_RUNTIME_DIR is an absolute path, otherwise
-// "/tmp/zv-runtime-<uid>/zv-processes". A null QString when it cannot be made or belongs to
-// another user.
-QString ProcessRegistryFolder();
-// Linux: the socket path under which process PID with SIGNATURE registers.
-QString ProcessRegistrySocketPath(pid_t pid, OSType signature);
-// Linux: the socket path of the registered, running process PSN; null when there is none.
-QString ProcessRegistrySocketPathForPSN(const ProcessSerialNumber &PSN);
+// Linux: the bus name of an application with SIGNATURE: "org.zvuninstaller.AppleEvents."
+// followed by the signature's four characters when they are ASCII letters, digits or "_"
+// and the first is not a digit ('sevs' gives "org.zvuninstaller.AppleEvents.sevs"),
+// otherwise by "x" and the signature in 8 hex digits (a bus name allows no other characters).
+QString ProcessBusNameForSignature(OSType signature);
+// Linux: the unique bus name (":1.n") of the connection through which the registered process
+// PSN receives Apple Events; null when there is none.
+QString ProcessBusConnectionForPSN(const ProcessSerialNumber &PSN);

@@ -105,10 +105,9 @@ OSStatus readAll(QList<Listed> *all)
     for (const QString &name : names) {
         const QString file = dir.filePath(name);
         const QMap<QString, QString> keys = readEntry(file);
-        if (isTrue(keys.value(QStringLiteral("Hidden")))
-            || keys.value(QStringLiteral("X-GNOME-Autostart-enabled")) == QLatin1String("false"))
-            continue;
         Listed l;
+        l.item.enabled = !isTrue(keys.value(QStringLiteral("Hidden")))
+            && keys.value(QStringLiteral("X-GNOME-Autostart-enabled")) != QLatin1String("false");
         l.fileName = name;
         l.item.file = file;
         l.item.name = keys.value(QStringLiteral("Name"));
@@ -133,6 +132,8 @@ OSStatus readAll(QList<Listed> *all)
                 continue;
             l.item.path = program;
         }
+        if (!LoginItemStore::isRepresentable(l.item.path))
+            continue;
         all->append(l);
     }
     std::stable_sort(all->begin(), all->end(), [](const Listed &a, const Listed &b) {
@@ -165,9 +166,15 @@ OSStatus LoginItemStore::list(QList<Item> *items)
     return err;
 }
 
+bool LoginItemStore::isRepresentable(const QString &path)
+{
+    return path.startsWith(QLatin1Char('/')) && path.size() <= kMaxPathLength && !path.contains(QChar(0))
+        && !path.contains(QChar::ReplacementCharacter);
+}
+
 OSStatus LoginItemStore::add(const QString &path, std::optional<bool> hidden)
 {
-    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
+    if (!isRepresentable(path))
         return paramErr;
     QList<Listed> all;
     OSStatus err = readAll(&all);

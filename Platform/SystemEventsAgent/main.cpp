@@ -7,21 +7,20 @@
 //                  'hidn', 'insh' (optional) an insertion location at the end;
 //   'core'/'delo'  the login item at an absolute position (one-based);
 //   'aevt'/'quit'  answers, then ends.
-// An error answer carries 'errn' ('shor'). It runs until told to quit, or until SIGTERM,
-// SIGINT or SIGHUP, and then unregisters and ends with status 0. Only one instance serves a
-// user: a second one finds the lock held and ends at once with status 0.
+// An error answer carries 'errn' ('shor'). A listed record also carries 'enbl' ('bool'): false
+// for an entry the user switched off. It owns the bus name
+// org.zvuninstaller.AppleEvents.sevs on the user's session bus and runs until told to quit,
+// until SIGTERM, SIGINT or SIGHUP, or until the bus goes away; it then unregisters and ends
+// with status 0. One instance serves a bus: a second one finds the name taken and ends at
+// once with status 0. Started by the bus (its service file) or by Launch Services.
 #include "AEObjects_p.h"
 #include "AppleEvents_p.h"
 #include "LoginItemStore.h"
-#include "Processes_p.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -32,6 +31,7 @@ constexpr AEKeyword propPath = FOUR_CHAR_CODE("ppth");
 constexpr AEKeyword propHidden = FOUR_CHAR_CODE("hidn");
 constexpr AEKeyword propName = FOUR_CHAR_CODE("pnam");
 constexpr AEKeyword propClass = FOUR_CHAR_CODE("pcls");
+constexpr AEKeyword propEnabled = FOUR_CHAR_CODE("enbl");
 
 int signalPipe[2] = {-1, -1};
 
@@ -110,6 +110,9 @@ OSErr handleGetData(const AppleEvent *event, AppleEvent *reply, SRefCon)
             err = putText(&record, propName, item.name);
         if (err == noErr)
             err = putText(&record, propPath, item.path);
+        const Boolean enabled = item.enabled ? 1 : 0;
+        if (err == noErr)
+            err = AEPutParamPtr(&record, propEnabled, typeBoolean, &enabled, sizeof(enabled));
         if (err == noErr && item.hidden) {
             const Boolean hidden = *item.hidden ? 1 : 0;
             err = AEPutParamPtr(&record, propHidden, typeBoolean, &hidden, sizeof(hidden));
@@ -189,19 +192,11 @@ OSErr handleQuit(const AppleEvent *, AppleEvent *, SRefCon)
 
 int main(int argc, char *argv[])
 {
+    // Started by the bus, the address comes as the starter's.
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") && !qEnvironmentVariableIsEmpty("DBUS_STARTER_ADDRESS"))
+        qputenv("DBUS_SESSION_BUS_ADDRESS", qgetenv("DBUS_STARTER_ADDRESS"));
     QCoreApplication app(argc, argv);
     constexpr OSType signature = FOUR_CHAR_CODE("sevs");
-
-    // One instance per user: the lock lives as long as this process.
-    const QString folder = ProcessRegistryFolder();
-    if (folder.isNull())
-        return 1;
-    const int lock = ::open(QFile::encodeName(folder + QStringLiteral("/systemevents.lock")).constData(),
-                            O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0)
-        return 1;
-    if (::flock(lock, LOCK_EX | LOCK_NB) != 0)
-        return 0;
 
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return 1;
@@ -217,10 +212,19 @@ int main(int argc, char *argv[])
     AEInstallEventHandler(kAECoreSuite, kAECreateElement, handleCreateElement, nullptr, false);
     AEInstallEventHandler(kAECoreSuite, kAEDelete, handleDelete, nullptr, false);
     AEInstallEventHandler(kCoreEventClass, kAEQuitApplication, handleQuit, nullptr, false);
-    if (AEStartReceivingEvents(signature) != noErr)
+    const OSStatus err = AEStartReceivingEvents(signature);
+    if (err == ioErr)
+        return 0; // another instance serves this bus
+    if (err != noErr)
         return 1;
+    // A session bus that ends (the user logged out, a test's private bus) ends the agent.
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &app, [] {
+        if (!AEIsReceivingEvents())
+            QCoreApplication::quit();
+    });
+    watch.start(1000);
     const int status = app.exec();
     AEStopReceivingEvents();
-    ::close(lock);
     return status;
 }

@@ -223,7 +223,7 @@ if POLKIT:
 command = [os.path.join(deployment, "Uninstaller")]
 if account:
     os.chmod(cwd, 0o777)
-    command = ["runuser", "-u", account, "--", "/usr/bin/env"] + \
+    command = ["runuser", "-u", account, "--", "dbus-run-session", "--", "/usr/bin/env"] + \
         ["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "DISPLAY", "PATH",
                                           "ZV_AUTHORIZATION_AGENT", "ZV_PRIVILEGED_TOOL") if k in env] + command
 app = subprocess.Popen(command, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -375,7 +375,7 @@ def as_user(*cmd):
     """CMD as the user who ran the uninstaller (their login items, their agent)."""
     if not account:
         return run(*cmd, env=env)
-    return run("runuser", "-u", account, "--", "/usr/bin/env",
+    return run("runuser", "-u", account, "--", "dbus-run-session", "--", "/usr/bin/env",
                *["%s=%s" % (k, env[k]) for k in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "PATH")], *cmd)
 
 

@@ -1,4 +1,5 @@
-// zvtool login-items as a script uses it, against the real System Events agent.
+// zvtool login-items as a script uses it, against the real System Events agent on a private
+// session bus.
 #include "LoginItemsTestAgent.h"
 #include "TestSupport.h"
 
@@ -13,16 +14,28 @@ class LoginItemsZvtoolTests : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root;
+    PrivateBus m_bus;
     AgentGuard m_guard;
 
     struct Run {
         int status;
         QByteArray out;
     };
-    Run zvtool(const QStringList &args)
+    // zvtool with ARGS; as user nobody when ASNOBODY; on BUS when given.
+    Run zvtool(const QStringList &args, bool asNobody = false, const QString &bus = QString())
     {
         QProcess p;
-        p.start(TestSupport::binaryDir() + QStringLiteral("/bin/zvtool"), args);
+        if (!bus.isNull()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus);
+            p.setProcessEnvironment(env);
+        }
+        const QString program = TestSupport::binaryDir() + QStringLiteral("/bin/zvtool");
+        if (asNobody)
+            p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                           QStringLiteral("--clear-groups"), program} + args);
+        else
+            p.start(program, args);
         if (!p.waitForFinished(30000)) {
             p.kill();
             p.waitForFinished();
@@ -36,6 +49,8 @@ private slots:
     {
         QVERIFY(m_root.isValid());
         useFoldersIn(m_root.path());
+        QVERIFY(m_bus.start());
+        m_bus.useAsSessionBus();
         QCOMPARE(agentPid(), UInt32(0));
     }
     void cleanupTestCase() { QVERIFY(stopAgent()); }
@@ -57,23 +72,10 @@ private slots:
         QCOMPARE(zvtool(args).status, 2);
     }
 
-    void addListRemoveQuit_data()
-    {
-        QTest::addColumn<QString>("folders");
-        QTest::newRow("usual folders") << QStringLiteral("usual");
-        // A runtime folder this deep leaves no room for the agent's socket in a socket
-        // address (107 bytes); the agent must still be reachable.
-        QTest::newRow("deep runtime folder") << QStringLiteral("deep/") + QString(100, QLatin1Char('d'));
-    }
     void addListRemoveQuit()
     {
-        QFETCH(QString, folders);
-        QVERIFY(stopAgent()); // the one of an earlier row, which serves other folders
-        const QString root = m_root.path() + QLatin1Char('/') + folders;
-        useFoldersIn(root);
+        const QString root = m_root.path();
         QCOMPARE(agentPid(), UInt32(0));
-        if (folders.startsWith(QLatin1String("deep")))
-            QVERIFY(ProcessRegistrySocketPath(::getpid(), FOUR_CHAR_CODE("sevs")).toUtf8().size() > 107);
 
         const QString files = root + QStringLiteral("/files");
         const QString app = files + QStringLiteral("/Pelloma.app");
@@ -110,6 +112,35 @@ private slots:
         r = zvtool({QStringLiteral("login-items"), QStringLiteral("list")});
         QCOMPARE(r.status, 0);
         QCOMPARE(QJsonDocument::fromJson(r.out.trimmed()).object().value(QStringLiteral("path")).toString(), monitor);
+        QVERIFY(stopAgent());
+    }
+
+    // Another user on the machine reaches neither the user's bus nor, on a bus open to every
+    // user, the user's agent: nothing is listed or removed for them.
+    void otherUserCannotReachAgent_data()
+    {
+        QTest::addColumn<bool>("openBus");
+        QTest::newRow("the user's session bus") << false;
+        QTest::newRow("a bus open to every user") << true;
+    }
+    void otherUserCannotReachAgent()
+    {
+        QFETCH(bool, openBus);
+        PrivateBus open;
+        if (openBus)
+            QVERIFY(open.start(true));
+        const QString bus = openBus ? open.address : m_bus.address;
+        const QString item = m_root.path() + QStringLiteral("/files/Private");
+        QVERIFY(TestSupport::writeFile(item, "x"));
+        QCOMPARE(zvtool({QStringLiteral("login-items"), QStringLiteral("add"), item}, false, bus).status, 0);
+        QCOMPARE(zvtool({QStringLiteral("login-items")}, true, bus).status, 2); // nobody runs zvtool
+        QCOMPARE(zvtool({QStringLiteral("login-items"), QStringLiteral("list")}, true, bus).status, 1);
+        QCOMPARE(zvtool({QStringLiteral("login-items"), QStringLiteral("remove"), item}, true, bus).status, 1);
+        const Run mine = zvtool({QStringLiteral("login-items"), QStringLiteral("list")}, false, bus);
+        QCOMPARE(mine.status, 0);
+        QVERIFY(mine.out.contains(item.toUtf8()));
+        QCOMPARE(zvtool({QStringLiteral("login-items"), QStringLiteral("remove"), item}, false, bus).status, 0);
+        QCOMPARE(zvtool({QStringLiteral("login-items"), QStringLiteral("quit-agent")}, false, bus).status, 0);
     }
 };
 

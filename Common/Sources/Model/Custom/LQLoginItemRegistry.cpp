@@ -5,20 +5,6 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace {
-
-bool sameLoginItemURL(const QUrl &a, const QUrl &b)
-{
-    if (a == b)
-        return true;
-    if (!a.isLocalFile() || !b.isLocalFile())
-        return false;
-    const QString canonicalA = QFileInfo(a.toLocalFile()).canonicalFilePath();
-    return !canonicalA.isEmpty() && canonicalA == QFileInfo(b.toLocalFile()).canonicalFilePath();
-}
-
-} // namespace
-
 std::optional<QVariantList> LQLoginItemRegistry::allLoginItems()
 {
     CFArrayRef items = nullptr;
@@ -35,7 +21,7 @@ qint32 LQLoginItemRegistry::indexForLoginItemWithURL(const QUrl &url)
     if (!items)
         return -1;
     for (qint32 i = 0; i < items->size(); ++i)
-        if (sameLoginItemURL(items->at(i).toMap().value(QStringLiteral("URL")).toUrl(), url))
+        if (items->at(i).toMap().value(QStringLiteral("URL")).toUrl() == url)
             return i;
     return -1;
 }

@@ -20,9 +20,9 @@ public:
     static std::optional<QVariantList> allLoginItems();
 
     // The index of the first item whose "URL" equals URL in a fresh listing, or -1.
-    // Two file URLs are equal when they are the same URL, or when both name the same existing
-    // file or folder once symbolic links are resolved (the listing gives the resolved path of
-    // an existing item, a caller may hold a path through a link).
+    // Equality is the URL objects' own (QUrl ==), not a comparison of resolved paths: two
+    // programs that are links to one shared binary are different items, so looking one up
+    // never finds (nor removes) another vendor's item for the other.
     static qint32 indexForLoginItemWithURL(const QUrl &url);
     // indexForLoginItemWithURL(fileURLWithPath(path)).
     static qint32 indexForLoginItemWithPath(const QString &path);
