@@ -1,7 +1,7 @@
-#include "AppleEvents.h"
+#include "AppleEvents_p.h"
 
 #include "AppleEventReceiver_p.h"
-#include "Processes.h"
+#include "Processes_p.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
