@@ -39,7 +39,9 @@ const BrandTexts kBrands[2] = {
 
 } // namespace
 
-const QString ZVUninstaller::kAlertMessageKey = ZVConfiguredValues::kAlertMessageKey;
+// A reference, so that it is bound before any dynamic initialisation, whatever the order of the
+// static objects of the two sources.
+const QString &ZVUninstaller::kAlertMessageKey = ZVConfiguredValues::kAlertMessageKey;
 
 ZVUninstaller::ZVUninstaller(QObject *parent) : QObject(parent) {}
 

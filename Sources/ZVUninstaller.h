@@ -76,7 +76,7 @@ public:
     std::function<void(const QString &)> stepObserver;
 
     // The alert's message key: the text names brand Tavrin whatever the brand.
-    static const QString kAlertMessageKey;
+    static const QString &kAlertMessageKey;
 
 public slots:
     void nextScreen(QObject *sender = nullptr);

@@ -21,23 +21,30 @@ check test "$(ls "$prefix/include/ZVCommon" | sort)" = "$expected"
 api='ZVUtility|ZVLocalizedString|ZVReadLocalizedStringsTable|ZVAuthentication|ZVScheduleItem|TavrinScheduleItem|MyExtensions|ZVXExtension|LQLoginItemRegistry|LIAE[A-Za-z]+|NSObject|NSCalendarDate|NSWorkspace|NSKeyedArchiver|NSKeyedUnarchiver|k?CF[A-Za-z]+|FSPathMakeRef|FSRefMakePath'
 internal=$(nm -D --defined-only "$prefix/lib/libZVCommon.so" | awk '{print $3}' | c++filt \
   | sed -E 's/^(vtable|typeinfo|typeinfo name|VTT|construction vtable) for //' \
-  | grep -vE "^(_init|_fini|_edata|_end|__bss_start)\$" | grep -vE "^(($api)(::|\(|\$)|std::|Q[A-Za-z]+[<:(]|QtPrivate::|operator)" || true)
+  | grep -vE "^(_init|_fini|_edata|_end|__bss_start)\$" | grep -vE "^(($api)(::|\(|\$)|std::|Q[A-Za-z]+([<:(]|\$)|QtPrivate::|operator)" || true)
 check test -z "$internal"
 [ -z "$internal" ] || echo "internal symbols exported:" $internal | head -c 2000
 check "$prefix/bin/zvtool" version
-# The installed headers and library are enough for a program of the product's.
-cat > "$prefix/probe.cpp" <<'CPP'
-#include <ZVLocalizedString.h>
-#include <ZVUtility.h>
+# The installed headers and library are enough for a program of the product's: it includes every
+# public header (without libplist's or QtDBus's), stores a schedule list and reads it back.
+{ for h in $expected; do echo "#include <$h>"; done; cat <<'CPP'
 #include <cstdio>
-int main() {
+int main(int, char **argv) {
     std::puts(ZVLocalizedString(QStringLiteral("NoSuchKey"), QString()).toUtf8().constData());
-    return ZVUtility::isStringContainsKeyString(QStringLiteral("abc"), QStringLiteral("b")) ? 0 : 1;
+    auto item = std::make_shared<ZVScheduleItem>();
+    item->setStatus(1);
+    const QString path = QString::fromLocal8Bit(argv[1]);
+    if (!MyExtensions::writeToArchivedFileWithKey({QVariant::fromValue<NSObjectPtr>(item)}, path, QStringLiteral("Schedules")))
+        return 2;
+    const std::optional<QVariantList> back = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
+    auto *read = back && back->size() == 1 ? dynamic_cast<ZVScheduleItem *>(objectFromVariant(back->at(0)).get()) : nullptr;
+    return read && read->status() == 1 && ZVUtility::isStringContainsKeyString(QStringLiteral("abc"), QStringLiteral("b")) ? 0 : 1;
 }
 CPP
-flags=$(pkg-config --cflags Qt6Core Qt6Gui Qt6Widgets libplist-2.0 2>/dev/null) || flags="-I/usr/include/x86_64-linux-gnu/qt6 -I/usr/include/x86_64-linux-gnu/qt6/QtCore -I/usr/include/x86_64-linux-gnu/qt6/QtGui -I/usr/include/x86_64-linux-gnu/qt6/QtWidgets"
+} > "$prefix/probe.cpp"
+flags=$(pkg-config --cflags Qt6Core Qt6Gui Qt6Widgets 2>/dev/null) || flags="-I/usr/include/x86_64-linux-gnu/qt6 -I/usr/include/x86_64-linux-gnu/qt6/QtCore -I/usr/include/x86_64-linux-gnu/qt6/QtGui -I/usr/include/x86_64-linux-gnu/qt6/QtWidgets"
 check g++ -std=c++20 -fPIC $flags -I"$prefix/include/ZVCommon" "$prefix/probe.cpp" -o "$prefix/probe" \
   -L"$prefix/lib" -Wl,-rpath,"$prefix/lib" -lZVCommon -lQt6Core
-check bash -c "'$prefix/probe' | grep -qx NoSuchKey"
+check bash -c "'$prefix/probe' '$prefix/Schedules.plist' | grep -qx NoSuchKey"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

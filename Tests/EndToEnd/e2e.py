@@ -324,8 +324,8 @@ if main:
         check(page(main) == 1 and app.poll() is None, "a refused password leaves the wizard on the uninstall page")
         shot("4-refused.png")
         # There is no way out of the uninstall page but going back: end the program itself
-        # (not runuser, which would report its session's end).
-        run("pkill", "-TERM", "-P", str(app.pid))
+        # (not runuser or the session bus's runner, which would report their session's end).
+        run("pkill", "-TERM", "-x", "-f", command[-1])
         if not account:
             app.terminate()
     else:
@@ -417,9 +417,11 @@ after = {"keep": listing(keep), "other vendor": listing(os.path.dirname(state["o
          "/etc": listing("/etc")}
 for area in before:
     if area == "cwd" and CASE == "no-table":
-        # Without a table the marker lands in the working folder under its key's name.
+        # Without a table the marker lands in the working folder under its key's name, and so
+        # does the lock file beside the scratch listing (kept, so that no third run locks anew).
         added = set(after[area]) - set(before[area])
-        check(added <= {os.path.join(cwd, "UninstallerFilePath")} and
+        check(added <= {os.path.join(cwd, "UninstallerFilePath"),
+                        os.path.join(cwd, "UninstallProcessInstanceCommandOutputFilePath.lock")} and
               all(after[area].get(p) == v for p, v in before[area].items()),
               "the working folder only gained the marker: %s" % sorted(added))
         continue
