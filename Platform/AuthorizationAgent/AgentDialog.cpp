@@ -1,12 +1,16 @@
 #include "AgentDialog.h"
 
 #include <QComboBox>
+#include <algorithm>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <pwd.h>
+#include <unistd.h>
 
 AgentDialog::AgentDialog(const QString &message, const QStringList &identities)
 {
@@ -17,6 +21,10 @@ AgentDialog::AgentDialog(const QString &message, const QStringList &identities)
     m_identityBox = new QComboBox;
     m_identityBox->setObjectName("identityBox");
     m_identityBox->addItems(identities);
+    // The person at the console is most often an administrator: their own identity comes
+    // first, as in the desktops' agents; otherwise polkit's order stands.
+    if (const passwd *own = ::getpwuid(::getuid()))
+        m_identityBox->setCurrentIndex(std::max(0, int(identities.indexOf(QString::fromLocal8Bit(own->pw_name)))));
     m_passwordField = new QLineEdit;
     m_passwordField->setObjectName("passwordField");
     m_passwordField->setEchoMode(QLineEdit::Password);
