@@ -191,12 +191,16 @@ def install(deployment):
         json.dump(state, f)
 
 
-def running(pid):
+def running(pid, name=None):
+    """Whether PID runs (not a zombie); with NAME, whether it is still that program: an id
+    freed by a stop can be taken by another process at once."""
     try:
         with open("/proc/%d/stat" % pid) as f:
-            return f.read().rsplit(")", 1)[1].split()[0] not in ("Z", "X")
+            stat = f.read()
     except OSError:
         return False
+    comm, rest = stat.split("(", 1)[1].rsplit(")", 1)
+    return rest.split()[0] not in ("Z", "X") and (name is None or comm == os.path.basename(name)[:15])
 
 
 def report(deployment):

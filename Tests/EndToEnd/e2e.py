@@ -388,7 +388,7 @@ for key, path in expect_removed.items():
     check(not os.path.lexists(path), "%s removed (%s)" % (key, path))
 
 for name, pid in state["pids"].items():
-    alive = sample.running(pid)
+    alive = sample.running(pid, name)
     if name == state["lookalike"]:
         check(alive, "the other vendor's look-alike %s still runs" % name)
     elif CASE == "no-table" or REFUSED:
