@@ -1,10 +1,18 @@
 #include "ZVAuthentication.h"
 
 #include "Authorization_p.h"
+#include "FileReplacement_p.h"
+#include "FileSystem_p.h"
+#include "NSStringFormat_p.h"
+#include "NSWorkspace.h"
+#include "ProcessRunner_p.h"
+#include "ZVLocalizedString.h"
+#include "ZVProcessListing_p.h"
+#include "ZVUtility.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QProcess>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -145,21 +153,10 @@ bool ZVAuthentication::unloadLaunchctlProcess(const QString &path)
 {
     if (!authenticate({path}))
         return false;
-    [[maybe_unused]] const int ignored = std::system(
-        "sudo /bin/launchctl unload  /Library/LaunchDaemons/com.quillmarsh.tavrindaemon.plist");
+    ProcessRunner::runShell("sudo /bin/launchctl unload  /Library/LaunchDaemons/com.quillmarsh.tavrindaemon.plist");
     return true;
 }
 
-#include "FileReplacement_p.h"
-#include "NSStringFormat_p.h"
-#include "NSWorkspace.h"
-#include "ZVLocalizedString.h"
-#include "ZVProcessListing_p.h"
-#include "ZVUtility.h"
-
-#include <QFile>
-#include <cstdlib>
-#include <fcntl.h>
 
 // The listings of the product's processes and the scratch listing of killProcess; "%@" is
 // the name (and, in the scratch command, the output file path).
@@ -180,7 +177,7 @@ std::optional<QByteArray> ZVAuthentication::listingOutput(const QString &command
     if (AuthorizationExecuteWithPrivileges(authorizationRef, "/usr/bin/env", kAuthorizationFlagDefaults,
                                            args, &pipe) != errAuthorizationSuccess)
         return std::nullopt;
-    const QByteArray output = ZVProcessListing::readChunks(pipe);
+    const QByteArray output = ProcessRunner::readChunks(pipe);
     std::fclose(pipe);
     return output;
 }
@@ -223,15 +220,10 @@ bool ZVAuthentication::killProcess(const QString &name)
     // One line per running instance, plus the pipeline's own grep and shell lines, plus the
     // empty text after the last newline: the passes are the lines beyond two.
     QStringList lines;
-    QFile output(outputPath);
-    const int fd = ::open(QFile::encodeName(outputPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd >= 0 && output.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        const QString text =
-            ZVProcessListing::decode(output.readAll(), ZVProcessListing::Encoding::UTF8);
+    if (const auto bytes = FileSystem::readWithoutFollowing(outputPath)) {
+        const QString text = ZVProcessListing::decode(*bytes, ZVProcessListing::Encoding::UTF8);
         if (!text.isNull())
             lines = text.split(QLatin1Char('\n'));
-    } else if (fd >= 0) {
-        ::close(fd);
     }
 
     bool result = true;

@@ -4,6 +4,7 @@
 #include "LQLoginItemRegistry.h"
 #include "NSArray_Extensions.h"
 #include "NSPathUtilities_p.h"
+#include "ProcessRunner_p.h"
 #include "PropertyList_p.h"
 #include "TavrinScheduleItem.h"
 #include "ZVAuthentication.h"
@@ -12,11 +13,6 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -36,33 +32,6 @@ unsigned usesOf(A action)
     case A::ResetSchedules: return U::ScheduleList;
     default: return U::NoUse;
     }
-}
-
-// Runs a configured command line through the shell and waits for it; its exit status, or -1
-// when it did not exit. What the command prints goes nowhere: the uninstaller shows no
-// messages but its own, and a window program has no terminal to show them in anyway.
-int runQuietly(const QString &command)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const int savedOut = ::dup(STDOUT_FILENO);
-    const int savedErr = ::dup(STDERR_FILENO);
-    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (null >= 0) {
-        ::dup2(null, STDOUT_FILENO);
-        ::dup2(null, STDERR_FILENO);
-        ::close(null);
-    }
-    const int status = std::system(command.toLocal8Bit().constData());
-    if (savedOut >= 0) {
-        ::dup2(savedOut, STDOUT_FILENO);
-        ::close(savedOut);
-    }
-    if (savedErr >= 0) {
-        ::dup2(savedErr, STDERR_FILENO);
-        ::close(savedErr);
-    }
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 bool present(const QString &path)
@@ -192,14 +161,14 @@ QList<ZVUninstallProcedure::Outcome> ZVUninstallProcedure::perform(const Step &s
         break;
     }
     case A::UnsetEnvironment:
-        ::unsetenv("TMPDIR");
+        qunsetenv("TMPDIR");
         note(QStringLiteral("unsetenv TMPDIR"));
         outcomes.append({list.value(0), QStringLiteral("removed from the environment")});
         break;
     case A::RunCommand:
         for (const Target &t : list) {
             note(QStringLiteral("system ") + t.value);
-            const int status = runQuietly(t.value);
+            const int status = ProcessRunner::runShellQuietly(t.value.toLocal8Bit());
             outcomes.append({t, status < 0 ? QStringLiteral("failed: the command did not exit")
                                            : QStringLiteral("ran, exit status %1").arg(status)});
         }
@@ -232,7 +201,7 @@ QList<ZVUninstallProcedure::Outcome> ZVUninstallProcedure::perform(const Step &s
             outcomes.append({t, written ? QStringLiteral("written") : QStringLiteral("failed: cannot write the file")});
         }
         note(QStringLiteral("sleep 1"));
-        ::sleep(1);
+        ProcessRunner::sleepSeconds(1);
         break;
     case A::ResetSchedules: {
         const int reset = resetInProgressSchedulesState();

@@ -1,25 +1,15 @@
 #include "ZVProcessListing_p.h"
 
+#include "ProcessRunner_p.h"
+
 #include <QFile>
 #include <QStringDecoder>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <limits>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace ZVProcessListing {
 
 namespace {
-
-constexpr size_t kChunkSize = 512;
 
 // The text from the first non-blank character of TEXT up to the first occurrence of NAME
 // (all of it when NAME does not occur).
@@ -49,60 +39,13 @@ QByteArray listingLocale(Encoding encoding)
 
 std::optional<QByteArray> readCommandOutput(const QString &command, Encoding encoding)
 {
-    const QByteArray line = command.toUtf8();
     const QByteArray locale = listingLocale(encoding);
-    QByteArrayList variables{"LC_ALL=" + locale, "LANG=" + locale};
-    for (char **entry = environ; *entry; ++entry) {
-        const QByteArray variable(*entry);
-        if (!variable.startsWith("LC_ALL=") && !variable.startsWith("LANG="))
-            variables.append(variable);
-    }
-    std::vector<char *> environment;
-    for (QByteArray &variable : variables)
-        environment.push_back(variable.data());
-    environment.push_back(nullptr);
-
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return std::nullopt;
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
-    const char *argv[] = {"sh", "-c", line.constData(), nullptr};
-    pid_t shell = 0;
-    const int spawned = ::posix_spawn(&shell, "/bin/sh", &actions, nullptr, const_cast<char **>(argv),
-                                      environment.data());
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(ends[1]);
-    FILE *stream = spawned == 0 ? ::fdopen(ends[0], "r") : nullptr;
-    if (!stream) {
-        ::close(ends[0]);
-        if (spawned == 0)
-            while (::waitpid(shell, nullptr, 0) < 0 && errno == EINTR) {}
-        return std::nullopt;
-    }
-    const QByteArray output = readChunks(stream);
-    std::fclose(stream);
-    while (::waitpid(shell, nullptr, 0) < 0 && errno == EINTR) {}
-    return output;
-}
-
-QByteArray readChunks(FILE *stream)
-{
-    QByteArray output;
-    char chunk[kChunkSize];
-    for (;;) {
-        const size_t count = std::fread(chunk, 1, kChunkSize, stream);
-        output.append(chunk, qsizetype(count));
-        if (count < kChunkSize)
-            break;
-    }
-    return output;
+    return ProcessRunner::readShellOutput(command.toUtf8(), {"LC_ALL=" + locale, "LANG=" + locale});
 }
 
 bool listingHidesOtherUsers()
 {
-    if (::geteuid() == 0)
+    if (ProcessRunner::isSuperUser())
         return false;
     // mountinfo: "... <mount point> ... - <type> <source> <options>"; the last mount on /proc
     // is the one that shows.
@@ -117,20 +60,16 @@ bool listingHidesOtherUsers()
             options = fields.at(dash + 3);
     }
     bool hidden = false;
-    gid_t seer = gid_t(-1);
+    std::optional<quint32> seer;
     for (const QByteArray &option : options.split(',')) {
         if (option.startsWith("hidepid="))
             hidden = option.mid(8) != "0" && option.mid(8) != "off";
         else if (option.startsWith("gid="))
-            seer = gid_t(option.mid(4).toUInt());
+            seer = option.mid(4).toUInt();
     }
     if (!hidden)
         return false;
-    if (seer == gid_t(-1))
-        return true;
-    std::vector<gid_t> groups(size_t(qMax(0, ::getgroups(0, nullptr))));
-    groups.resize(size_t(qMax(0, ::getgroups(int(groups.size()), groups.data()))));
-    return ::getegid() != seer && std::find(groups.begin(), groups.end(), seer) == groups.end();
+    return !seer || !ProcessRunner::isInGroup(*seer);
 }
 
 QString decode(const QByteArray &bytes, Encoding encoding)

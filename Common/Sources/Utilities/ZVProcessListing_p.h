@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
-#include <cstdio>
 #include <optional>
 
 namespace ZVProcessListing {
@@ -26,9 +25,6 @@ QByteArray listingLocale(Encoding encoding);
 // the shell. None when the command cannot be started.
 std::optional<QByteArray> readCommandOutput(const QString &command,
                                             Encoding encoding = Encoding::ASCII);
-
-// Reads STREAM (a command's output) in 512-byte chunks until a read returns fewer bytes.
-QByteArray readChunks(FILE *stream);
 
 // True when /proc is mounted with "hidepid" (hardened systems) and this process is neither
 // root nor in the group that the mount lets see every process: then a listing run with this

@@ -1,6 +1,7 @@
 #include "NSArray_Extensions.h"
 
 #include "FileReplacement_p.h"
+#include "FileSystem_p.h"
 #include "MacStatfs_p.h"
 #include "NSKeyedArchiver.h"
 #include "NSKeyedUnarchiver.h"
@@ -9,8 +10,6 @@
 #include <QByteArrayList>
 #include <QFile>
 #include <new>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace MyExtensions {
 
@@ -50,7 +49,7 @@ std::optional<QVariantList> initWithContentsOfArchivedFileWithKey(const QString 
         if (file.error() != QFileDevice::NoError)
             return std::nullopt;
         // Read once, uncached: the pages need not stay in the cache.
-        ::posix_fadvise(file.handle(), 0, 0, POSIX_FADV_DONTNEED);
+        FileSystem::dropFromCache(file.handle());
         file.close();
 
         NSKeyedUnarchiver unarchiver(data);
