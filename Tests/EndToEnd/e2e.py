@@ -14,7 +14,10 @@ no polkit authority), or a fault: "no-table", "missing-key", "damaged-schedules"
 create an account with a password and a sudoers rule that requires it, and remove both at
 the end; except "user-password-sudo" they run a system bus and polkitd of their own (on a
 private /run/dbus, with the product's action file in a private actions folder). Every case checks that nothing
-outside the sandbox changed (the sandbox's other files, the user's home folder, /etc).
+the uninstall could reach outside its deployment changed: the sandbox's other files, the
+user's home folder, and every path of the table as it would be without the sandbox in front
+(where a run that lost the sandbox would act); what the rest of the machine does meanwhile
+(another account added, a package updated) is not this run's concern.
 Prints one line per check and "N passed, N failed"; exit status 0 when nothing failed.
 Must run as root inside a private mount namespace (unshare -m) under Xvfb.
 """
@@ -61,6 +64,18 @@ def run(*cmd, env=None, check_rc=False, **kw):
     if check_rc and r.returncode != 0:
         raise RuntimeError("%s: %s" % (cmd, r.stderr))
     return r
+
+
+def states(paths):
+    """Type, size and modification time of each of PATHS itself (None when absent)."""
+    out = {}
+    for p in paths:
+        try:
+            st = os.lstat(p)
+            out[p] = (st.st_mode, st.st_size, st.st_mtime_ns)
+        except OSError:
+            out[p] = None
+    return out
 
 
 def listing(top, skip=()):
@@ -193,9 +208,11 @@ schedule_before = open(values["SchedulerSettingsFile"], "rb").read()
 product_paths = set(paths.values()) | {values["UninstallerFilePath"], values["SchedulerSettingsFile"],
                                        os.path.dirname(values["UninstallProcessInstanceCommandOutputFilePath"])}
 real_home = pwd.getpwuid(os.getuid()).pw_dir
+unsandboxed = {v[len(sandbox):] for v in list(values.values()) + list(paths.values())
+               if isinstance(v, str) and v.startswith(sandbox + "/")}
 before = {"keep": listing(keep), "other vendor": listing(os.path.dirname(state["other_login_item"])),
           "cwd": listing(cwd), "home": listing(real_home, skip={os.path.join(real_home, ".cache")}),
-          "/etc": listing("/etc")}
+          "the table's paths without the sandbox": states(unsandboxed)}
 logins_before = run(os.path.join(BIN, "zvtool"), "login-items", "list", env=env).stdout
 run(os.path.join(BIN, "zvtool"), "login-items", "quit-agent", env=env)
 
@@ -439,7 +456,7 @@ else:
 
 after = {"keep": listing(keep), "other vendor": listing(os.path.dirname(state["other_login_item"])),
          "cwd": listing(cwd), "home": listing(real_home, skip={os.path.join(real_home, ".cache")}),
-         "/etc": listing("/etc")}
+         "the table's paths without the sandbox": states(unsandboxed)}
 for area in before:
     if area == "cwd" and CASE == "no-table":
         # Without a table the marker lands in the working folder under its key's name, and so
