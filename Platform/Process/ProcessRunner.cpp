@@ -121,6 +121,11 @@ int sendKill(qint32 id)
     return ::kill(pid_t(id), SIGKILL);
 }
 
+quint32 userID()
+{
+    return ::getuid();
+}
+
 bool isSuperUser()
 {
     return ::geteuid() == 0;

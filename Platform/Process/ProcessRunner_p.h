@@ -34,6 +34,9 @@ QByteArray readChunks(FILE *stream);
 // Sends SIGKILL to process ID (ID above 0): kill(2)'s result, 0 or -1.
 int sendKill(qint32 id);
 
+// The calling process's real user id.
+quint32 userID();
+
 // Whether the calling process runs with an effective user id of 0.
 bool isSuperUser();
 
