@@ -153,8 +153,6 @@ class ProcessesTest : public QObject {
     std::optional<ProcessFixture> m_processes;
     ZVAuthentication &auth = *ZVAuthentication::sharedInstance();
 
-    // Runs this program again under COMMAND (a shell line run by unshare with OPTIONS, "$@"
-    // this program and ARGUMENTS): its output.
     // The name of a product process and a table for a child run, in DIR.
     static QString prepareChild(const QString &dir)
     {
@@ -163,6 +161,8 @@ class ProcessesTest : public QObject {
                 && PropertyList::writeFile(QVariantMap{{"UninstallProcessInstanceCommandOutputFilePath", dir + "/scratch/i.txt"}},
                                            dir + "/Localizable.plist", PropertyList::Format::XML, false) ? name : QString();
     }
+    // Runs this program again under COMMAND (a shell line run by unshare with OPTIONS, "$@"
+    // this program and ARGUMENTS): its output.
     static QString runChild(const QStringList &options, const QString &command, const QStringList &arguments)
     {
         const auto run = TestSupport::runProgram("unshare", options + QStringList{"/bin/sh", "-c", command, "sh",
