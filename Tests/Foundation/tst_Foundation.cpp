@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -154,15 +153,11 @@ private slots:
         else
             QVERIFY(TestSupport::writeFile(folder + "/.marker.plist.zvtmp-Ab3dE9", "half a marker"));
         const QVariantMap marker{{"KILLDAEMON", true}};
+        const auto write = [&] { return QByteArray(PropertyList::writeFile(marker, path, PropertyList::Format::XML, true) ? "written" : "refused"); };
         const mode_t old = ::umask(022);
-        const pid_t child = asUser ? ::fork() : 0;
-        if (asUser && child == 0)
-            ::_exit(::setgid(user) == 0 && ::setuid(user) == 0 && PropertyList::writeFile(marker, path, PropertyList::Format::XML, true) ? 0 : 1);
-        int status = -1;
-        const bool written = asUser ? ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0
-                                    : PropertyList::writeFile(marker, path, PropertyList::Format::XML, true);
+        const QByteArray written = asUser ? TestSupport::inChild(write, -1, user) : write();
         ::umask(old);
-        QVERIFY(written);
+        QCOMPARE(written, QByteArray("written"));
         QCOMPARE(PropertyList::readFile(path).value_or(QVariant()), QVariant(marker));
         struct stat st {};
         QCOMPARE(::lstat(QFile::encodeName(path).constData(), &st), 0);

@@ -4,12 +4,8 @@
 #include "TestSupport.h"
 
 #include <QDir>
-#include <algorithm>
 #include <fcntl.h>
-#include <functional>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace SizesTrees {
@@ -54,32 +50,6 @@ inline qint64 findSum(const QString &dir, bool folders = false, const QString &p
     for (const QByteArray &line : find.out.split('\n'))
         sum += line.toLongLong();
     return find.exitCode == 0 ? sum : -1;
-}
-
-// Runs WORK in a forked child, as the user nobody when NOBODY, with RLIMIT_NOFILE set to its
-// highest open descriptor plus 1 plus SPAREFDS when SPAREFDS >= 0: what WORK returns, or
-// "failed" when the child does not end well.
-inline QByteArray inChild(const std::function<QByteArray()> &work, int spareFds = -1, bool nobody = false)
-{
-    int pipeFds[2] = {-1, -1};
-    const pid_t pid = ::pipe(pipeFds) == 0 ? ::fork() : -1;
-    if (pid == 0) {
-        int highest = 0;
-        for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
-            highest = std::max(highest, fd.toInt());
-        const rlimit limits{rlim_t(highest + 1 + spareFds), rlim_t(highest + 1 + spareFds)};
-        if ((nobody && (::setgid(65534) != 0 || ::setuid(65534) != 0)) || (spareFds >= 0 && ::setrlimit(RLIMIT_NOFILE, &limits) != 0))
-            ::_exit(3);
-        const QByteArray answer = work();
-        ::_exit(::write(pipeFds[1], answer.constData(), size_t(answer.size())) == answer.size() ? 0 : 3);
-    }
-    QByteArray answer;
-    char buffer[4096];
-    ::close(pipeFds[1]);
-    for (ssize_t n; pid > 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-        answer.append(buffer, n);
-    int status = ::close(pipeFds[0]);
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? answer : "failed";
 }
 
 // A chain DEPTH folders deep below ROOT (each named NAME), made with openat so that paths
