@@ -68,11 +68,7 @@ class SizesWalk : public QObject {
     QTemporaryDir shared;
 
 private slots:
-    void init()
-    {
-        dir.reset(new QTemporaryDir);
-        root = QFileInfo(dir->path()).canonicalFilePath();
-    }
+    void init() { dir.reset(new QTemporaryDir), root = QFileInfo(dir->path()).canonicalFilePath(); }
     void cleanup() { removeTree(root); }
 
     void references()
