@@ -14,6 +14,11 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <QtGlobal>
+#include <algorithm>
+#include <functional>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -99,6 +104,32 @@ inline bool redirectHome(const QString &root)
     }
     return QFile::setPermissions(root + QStringLiteral("/runtime"),
                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// Runs WORK in a forked child, as USER (user and group id) when not 0, with RLIMIT_NOFILE set
+// to its highest open descriptor plus 1 plus SPAREFDS when SPAREFDS >= 0: what WORK returns,
+// or "failed" when the child does not end well.
+inline QByteArray inChild(const std::function<QByteArray()> &work, int spareFds = -1, uid_t user = 0)
+{
+    int pipeFds[2] = {-1, -1};
+    const pid_t pid = ::pipe(pipeFds) == 0 ? ::fork() : -1;
+    if (pid == 0) {
+        int highest = 0;
+        for (const QString &fd : QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System))
+            highest = std::max(highest, fd.toInt());
+        const rlimit limits{rlim_t(highest + 1 + spareFds), rlim_t(highest + 1 + spareFds)};
+        if ((user && (::setgid(user) != 0 || ::setuid(user) != 0)) || (spareFds >= 0 && ::setrlimit(RLIMIT_NOFILE, &limits) != 0))
+            ::_exit(3);
+        const QByteArray answer = work();
+        ::_exit(::write(pipeFds[1], answer.constData(), size_t(answer.size())) == answer.size() ? 0 : 3);
+    }
+    QByteArray answer;
+    char buffer[4096];
+    ::close(pipeFds[1]);
+    for (ssize_t n; pid > 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        answer.append(buffer, n);
+    int status = ::close(pipeFds[0]);
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? answer : "failed";
 }
 
 } // namespace TestSupport
