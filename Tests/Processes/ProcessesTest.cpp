@@ -502,7 +502,7 @@ private slots:
         for (int i = 0; i < 5; ++i) {
             SInt32 response = -7;
             QCOMPARE(GestaltFromSystemVersionFile(path, selectors[i], &response),
-                     OSErr(i < expected.size() ? noErr : gestaltUndefSelectorErr));
+                     i < expected.size() ? OSErr(noErr) : OSErr(gestaltUndefSelectorErr));
             QCOMPARE(response, expected.value(i, -7));
         }
     }
