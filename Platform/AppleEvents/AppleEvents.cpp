@@ -6,8 +6,11 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDeadlineTimer>
 #include <QHash>
 #include <QPointer>
+#include <QThread>
 #include <atomic>
 #include <climits>
 
@@ -150,7 +153,18 @@ OSStatus AESendMessage(const AppleEvent *event, AppleEvent *reply, AESendMode se
     const int timeoutMs = timeOutInTicks == kNoTimeOut ? INT_MAX
         : timeOutInTicks == kAEDefaultTimeout ? 60000
         : int(qBound(qint64(1), qint64(timeOutInTicks) * 1000 / 60, qint64(INT_MAX - 1)));
-    const QDBusMessage answer = bus.call(call, QDBus::Block, timeoutMs);
+    // libdbus's own time-out runs on Qt's coarse timers (up to 5% late or early); the time-out
+    // is measured here instead, on a precise deadline, while the bus thread takes the reply.
+    const QDBusPendingCall pending = bus.asyncCall(call, timeoutMs == INT_MAX ? INT_MAX : timeoutMs + 1000);
+    QDeadlineTimer deadline(QDeadlineTimer::Forever);
+    if (timeoutMs != INT_MAX)
+        deadline.setRemainingTime(timeoutMs, Qt::PreciseTimer);
+    while (!pending.isFinished()) {
+        if (deadline.hasExpired())
+            return errAETimeout;
+        QThread::msleep(1);
+    }
+    const QDBusMessage answer = pending.reply();
     if (answer.type() == QDBusMessage::ErrorMessage)
         return statusOfBusError(answer);
     if (answer.type() != QDBusMessage::ReplyMessage || answer.signature() != QLatin1String("ay"))
