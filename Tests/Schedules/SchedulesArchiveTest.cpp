@@ -208,25 +208,17 @@ private slots:
     }
 
     // The TZif bytes written for a zone, read by the C library's own zone reader (at 2011-05-02).
-    void zoneDataReadByTheCLibrary_data()
-    {
-        QTest::addColumn<QTimeZone>("zone");
-        QTest::addColumn<QString>("offset");
-        QTest::newRow("GMT") << QTimeZone::utc() << "+0000";
-        QTest::newRow("GMT+0530") << QTimeZone(19800) << "+0530";
-        QTest::newRow("GMT-0230") << QTimeZone(-9000) << "-0230";
-        QTest::newRow("Europe/Berlin") << QTimeZone("Europe/Berlin") << "+0200";
-    }
     void zoneDataReadByTheCLibrary()
     {
-        QFETCH(QTimeZone, zone);
-        QFETCH(QString, offset);
         const QString path = m_dir.filePath(QStringLiteral("zone"));
-        QVERIFY(writeFile(path, NSKeyedArchiver::timeZoneData(zone)));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("TZ"), path);
-        const Run date = runProgram(QStringLiteral("date"), {"-d", "@1304323200", "+%z"}, {}, env);
-        QCOMPARE(QString::fromLatin1(date.out.trimmed()), offset);
+        QStringList offsets;
+        for (const QTimeZone &zone : {QTimeZone::utc(), QTimeZone(19800), QTimeZone(-9000), QTimeZone("Europe/Berlin")}) {
+            QVERIFY(writeFile(path, NSKeyedArchiver::timeZoneData(zone)));
+            offsets << runProgram(QStringLiteral("date"), {"-d", "@1304323200", "+%z"}, {}, env).out.trimmed();
+        }
+        QCOMPARE(offsets, (QStringList{"+0000", "+0530", "-0230", "+0200"}));
     }
 
     // What an archive holds under its key, or "failed". An expectation ending in "..." is the
@@ -258,7 +250,6 @@ private slots:
                                    << expected;
         };
         mac("good", kGood);
-        mac("xml", kGood);
         mac("data-objects", QString(kGood).replace("[1,3]", "[x0001ff61,x78797a,x,4]"));
         mac("nul-in-text", QString(kGood).replace("\"ann\"", "\"\u00e4\\0nn\""));
         for (const char *variant : {"unknown-class", "nul-in-class-name", "cycle", "uid-out-of-range", "no-top",

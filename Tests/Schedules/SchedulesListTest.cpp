@@ -167,17 +167,6 @@ private slots:
         QCOMPARE(isLocalFileSystemType(magic, type), local);
     }
 
-    void statfsOfRealPaths()
-    {
-        MacStatfs info;
-        QCOMPARE(macStatfs(QFile::encodeName(m_dir.path()).constData(), &info), 0);
-        QVERIFY((info.f_flags & MNT_LOCAL) && !info.f_fstypename.isEmpty());
-        MacStatfs untouched;
-        untouched.f_fstypename = QStringLiteral("marker");
-        QCOMPARE(macStatfs(QFile::encodeName(m_dir.filePath(QStringLiteral("gone/x"))).constData(), &untouched), -1);
-        QCOMPARE(untouched.f_fstypename, QStringLiteral("marker"));
-    }
-
     // One removable disk mounted at Card, and the start-up disk, also marked removable (a
     // system started from a USB stick): its first partition holds "/" and is mounted once more
     // at Bind, its second at Boot. Kept: the local file, the path that cannot be queried, proc

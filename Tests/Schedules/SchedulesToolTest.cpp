@@ -37,7 +37,6 @@ private slots:
         QTest::addColumn<QString>("variant");
         QTest::addColumn<QStringList>("changes");
         QTest::newRow("binary") << "good" << QStringList();
-        QTest::newRow("XML") << "xml" << QStringList();
         QTest::newRow("date with a calendar format of its own") << "own-format-date" << QStringList();
         QTest::newRow("text where an integer belongs") << "wrong-kind-int"
             << QStringList{"\"status\":3,=>\"status\":0,", "\"Completed\"=>\"\""};
