@@ -154,6 +154,11 @@ private slots:
         QTest::addColumn<bool>("local");
         QTest::newRow("ext4") << quint64(0xEF53) << "ext4" << true;
         QTest::newRow("NFS") << quint64(0x6969) << "nfs4" << false;
+        QTest::newRow("CIFS") << quint64(0xFF534D42) << "cifs" << false;
+        QTest::newRow("SMB2") << quint64(0xFE534D42) << "smb3" << false;
+        QTest::newRow("9p") << quint64(0x01021997) << "9p" << false;
+        QTest::newRow("Ceph") << quint64(0x00C36400) << "ceph" << false;
+        QTest::newRow("rclone") << quint64(0x65735546) << "fuse.rclone" << false;
         QTest::newRow("sshfs") << quint64(0x65735546) << "fuse.sshfs" << false;
         QTest::newRow("fuseblk (ntfs-3g)") << quint64(0x65735546) << "fuseblk" << true;
         QTest::newRow("local FUSE") << quint64(0x65735546) << "fuse.encfs" << true;
