@@ -1,224 +1,155 @@
-// zvtool schedules show and reset, run as a real process on real files.
+// zvtool schedules show and reset, run on Mac-laid-out files, on files written here (every
+// field of both record kinds through the writer and the reader) and on damaged ones.
 #include "NSArray_Extensions.h"
-#include "SchedulesTestSupport.h"
 #include "TavrinScheduleItem.h"
 #include "TestSupport.h"
 #include "ZVScheduleItem.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <sys/stat.h>
 
-using namespace SchedulesTestSupport;
+using namespace TestSupport;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run zvtool(const QStringList &args)
-{
-    QProcess p;
-    p.start(qEnvironmentVariable("ZVTOOL", QStringLiteral("zvtool")), args);
-    Run r;
-    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-QList<QByteArray> lines(const QByteArray &out)
-{
-    QList<QByteArray> l = out.split('\n');
-    if (!l.isEmpty() && l.last().isEmpty())
-        l.removeLast();
-    return l;
-}
-
-// The keys of one JSON object line, in the order printed.
-QStringList keysInOrder(const QByteArray &line)
-{
-    static const QRegularExpression key(QStringLiteral("[{,]\"([A-Za-z]+)\":"));
-    QStringList keys;
-    for (auto it = key.globalMatch(QString::fromUtf8(line)); it.hasNext();)
-        keys.append(it.next().captured(1));
-    return keys;
-}
-
-const QStringList kTexts{"statusString", "frequencyString", "scheduleTypeString", "scheduledDays", "scheduleTimeString"};
+const QString kFixtures = qEnvironmentVariable("SCHEDULES_FIXTURES");
+// What show prints for the Mac-laid-out "good" file, and for the records written here.
+const QString kGood = QString::fromUtf8(readFile(kFixtures + QStringLiteral("/good.shown")));
+const QString kWritten = QString::fromUtf8(readFile(kFixtures + QStringLiteral("/written.shown")));
 
 } // namespace
 
 class SchedulesToolTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QString file(const QString &variant) const { return m_dir.filePath(variant + QStringLiteral(".plist")); }
 
 private slots:
+    void initTestCase()
+    {
+        QCOMPARE(runProgram(QStringLiteral("python3"), {kFixtures + "/mac_archives.py", "make", m_dir.path()}).exitCode, 0);
+    }
+
+    // The good file's output with CHANGES ("from=>to", every occurrence) for a value of an
+    // unexpected kind: it reads as its key's missing value, the rest as written.
+    void showMacLaidOutFile_data()
+    {
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<QStringList>("changes");
+        QTest::newRow("binary") << "good" << QStringList();
+        QTest::newRow("date with a calendar format of its own") << "own-format-date" << QStringList();
+        QTest::newRow("text where an integer belongs") << "wrong-kind-int"
+            << QStringList{"\"status\":3,=>\"status\":0,", "\"Completed\"=>\"\""};
+        QTest::newRow("integer beyond 32 bits") << "int-too-large" << QStringList{"\"scheduleTimeSettings\":7=>\"scheduleTimeSettings\":0"};
+        QTest::newRow("text where a flag belongs") << "wrong-kind-flag"
+            << QStringList{"\"shouldStartMissedScheduleBackup\":true=>\"shouldStartMissedScheduleBackup\":false"};
+        QTest::newRow("number where a text belongs") << "wrong-kind-text" << QStringList{"\"My Tavrin\"=>null"};
+        QTest::newRow("inline number where a text belongs") << "inline-text" << QStringList{"\"bob\",\"tavrinUserName\":\"bob-t\"=>null,\"tavrinUserName\":\"bob-t\""};
+        QTest::newRow("list where a text belongs") << "list-as-emailids" << QStringList{"\"ann@example.com\"=>null"};
+        QTest::newRow("text where a day list belongs") << "wrong-kind-days"
+            << QStringList{"[1,3]=>null", "Monday,Wednesday\"=>Monday,Tuesday,Wednesday,Thursday,Friday\""};
+        QTest::newRow("date, text, list and real in a day list") << "odd-day-elements"
+            << QStringList{"[1,3]=>[0,3,0,4,2]", "Monday,Wednesday\"=>Sunday,Wednesday,Sunday,Thursday,Tuesday\""};
+        QTest::newRow("data objects in a day list") << "data-objects"
+            << QStringList{"[1,3]=>[0,0,0,4]", "Monday,Wednesday\"=>Sunday,Sunday,Sunday,Thursday\""};
+        QTest::newRow("text where a date belongs") << "date-as-text"
+            << QStringList{"\"2026-12-04 17:07:09 -0500\"=>null", "\"Fri Dec 04 2026 05:07:09 PM\"=>null"};
+        QTest::newRow("UTF-16 text with a NUL") << "nul-in-text" << QStringList{"\"ann\"=>\"\u00e4\\u0000nn\""};
+    }
     void showMacLaidOutFile()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("s.plist"));
-        QVERIFY(makeAppleSchedules(path));
-        const Run r = zvtool({QStringLiteral("schedules"), QStringLiteral("show"), path});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY(r.err.isEmpty());
-        const QList<QByteArray> l = lines(r.out);
-        QCOMPARE(l.size(), 4);
-
-        QCOMPARE(keysInOrder(l.at(0)),
-                 QStringList({"class", "scheduleType", "scheduleTime", "frequency", "status", "destination", "username",
-                              "emailids", "displayDesktopNotification", "sendEmailNotification", "userAtServer",
-                              "serverName", "password", "processReferenceFile", "isUseSSL", "scheduleTimeSettings",
-                              "selectedDaysForSchedule", "quotaServerName"}) + kTexts);
-        QCOMPARE(keysInOrder(l.at(1)),
-                 QStringList({"class", "scheduleType", "scheduleTime", "frequency", "status", "destination", "username",
-                              "tavrinUserName", "emailids", "displayDesktopNotification",
-                              "shouldStartMissedScheduleBackup", "sendEmailNotification", "userAtServer", "serverName",
-                              "quotaServerName", "password", "processReferenceFile", "isUseSSL",
-                              "scheduleTimeSettings", "selectedDaysForSchedule", "sendLogExtract", "notifyOnFailure",
-                              "isAutoSyncEnabled"}) + kTexts);
-
-        const QJsonObject z = QJsonDocument::fromJson(l.at(0)).object();
-        QCOMPARE(z.value("class").toString(), QStringLiteral("ZVScheduleItem"));
-        QCOMPARE(z.value("scheduleTime").toString(), QStringLiteral("2011-05-02 10:00:00 +0200"));
-        QCOMPARE(z.value("selectedDaysForSchedule").toArray(), (QJsonArray{1, 3}));
-        QCOMPARE(z.value("isUseSSL"), QJsonValue(true));
-        QCOMPARE(z.value("scheduleTimeSettings"), QJsonValue(7));
-        QCOMPARE(z.value("statusString").toString(), QStringLiteral("Completed"));
-        QCOMPARE(z.value("scheduledDays").toString(), QStringLiteral("Monday,Wednesday"));
-        QCOMPARE(z.value("scheduleTimeString").toString(), QStringLiteral("Mon May 02 2011 10:00:00 AM"));
-        const QJsonObject t = QJsonDocument::fromJson(l.at(1)).object();
-        QVERIFY(t.value("emailids").isNull());
-        QCOMPARE(t.value("selectedDaysForSchedule").toArray(), (QJsonArray{6, 0})); // stored as texts
-        QCOMPARE(t.value("statusString").toString(), QStringLiteral("In progress"));
-        const QJsonObject z2 = QJsonDocument::fromJson(l.at(2)).object();
-        QVERIFY(z2.value("username").isNull());
-        QVERIFY(z2.value("selectedDaysForSchedule").isNull());
-        QCOMPARE(z2.value("frequencyString").toString(), QStringLiteral("Once"));
-        QCOMPARE(z2.value("scheduleTypeString").toString(), QStringLiteral("Backup"));
-    }
-
-    // The uninstall's reset on a file as the product leaves it.
-    void resetSampleProductFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("SchedulerSettings.plist"));
-        QVariantList list;
-        const qint32 statuses[] = {1, 0, 1, 2, 3, 1};
-        for (int i = 0; i < 6; ++i) {
-            NSObjectPtr r;
-            if (i % 2) {
-                auto t = std::make_shared<TavrinScheduleItem>();
-                t->setStatus(statuses[i]);
-                t->setUsername(QStringLiteral("user%1").arg(i));
-                r = t;
-            } else {
-                auto z = std::make_shared<ZVScheduleItem>();
-                z->setStatus(statuses[i]);
-                z->setUsername(QStringLiteral("user%1").arg(i));
-                r = z;
-            }
-            list.append(QVariant::fromValue(r));
-        }
-        QVERIFY(MyExtensions::writeToArchivedFileWithKey(list, path, QStringLiteral("Schedules")));
-        QVERIFY(::chmod(QFile::encodeName(path).constData(), 0600) == 0);
-        const Run before = zvtool({QStringLiteral("schedules"), QStringLiteral("show"), path});
-        QCOMPARE(before.exitCode, 0);
-
-        const Run reset = zvtool({QStringLiteral("schedules"), QStringLiteral("reset"), path});
-        QCOMPARE(reset.exitCode, 0);
-        QCOMPARE(reset.out, QByteArray("3\n"));
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 07777, mode_t(0777));
-
-        const Run after = zvtool({QStringLiteral("schedules"), QStringLiteral("show"), path});
-        const QList<QByteArray> b = lines(before.out), a = lines(after.out);
-        QCOMPARE(a.size(), 6);
-        const int expected[] = {0, 0, 0, 2, 3, 0};
-        for (int i = 0; i < 6; ++i) {
-            QJsonObject was = QJsonDocument::fromJson(b.at(i)).object();
-            QJsonObject now = QJsonDocument::fromJson(a.at(i)).object();
-            QCOMPARE(now.value("status").toInt(), expected[i]);
-            // Nothing else changed.
-            for (const char *k : {"status", "statusString"}) {
-                was.remove(QLatin1String(k));
-                now.remove(QLatin1String(k));
-            }
-            QCOMPARE(now, was);
-        }
-        // Nothing left in progress: a second reset changes nothing.
-        QCOMPARE(zvtool({QStringLiteral("schedules"), QStringLiteral("reset"), path}).out, QByteArray("0\n"));
-    }
-
-    void otherKeys()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("s.plist"));
-        auto z = std::make_shared<ZVScheduleItem>();
-        z->setStatus(1);
-        QVERIFY(MyExtensions::writeToArchivedFileWithKey({QVariant::fromValue(NSObjectPtr(z))}, path, QStringLiteral("Other")));
-        Run r = zvtool({QStringLiteral("schedules"), QStringLiteral("show"), path});
-        QCOMPARE(r.exitCode, 0);
-        QVERIFY(r.out.isEmpty()); // no "Schedules": an empty list
-        r = zvtool({QStringLiteral("schedules"), QStringLiteral("show"), path, QStringLiteral("--key"), QStringLiteral("Other")});
-        QCOMPARE(lines(r.out).size(), 1);
-        r = zvtool({QStringLiteral("schedules"), QStringLiteral("reset"), QStringLiteral("--key"), QStringLiteral("Other"), path});
-        QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.out, QByteArray("1\n"));
-    }
-
-    void unreadableFiles_data()
-    {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("variant"); // empty: no file at all
-        for (const char *action : {"show", "reset"}) {
-            QTest::addRow("%s missing", action) << action << QString();
-            QTest::addRow("%s cycle", action) << action << "cycle";
-            QTest::addRow("%s unknown class", action) << action << "unknown-class";
-        }
-    }
-    void unreadableFiles()
-    {
-        QFETCH(QString, action);
         QFETCH(QString, variant);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("s.plist"));
-        if (!variant.isEmpty())
-            QVERIFY(makeAppleSchedules(path, variant));
-        const QByteArray before = TestSupport::readFile(path);
-        const Run r = zvtool({QStringLiteral("schedules"), action, path});
-        QCOMPARE(r.exitCode, 1);
-        QVERIFY(r.out.isEmpty());
-        QCOMPARE(lines(r.err).size(), 1);
-        QCOMPARE(TestSupport::readFile(path), before); // reset left the file alone
-        QCOMPARE(QFileInfo::exists(path), !variant.isEmpty());
+        QFETCH(QStringList, changes);
+        QString expected = kGood;
+        for (const QString &c : changes) {
+            const QStringList fromTo = c.split(QStringLiteral("=>"));
+            QVERIFY2(expected.contains(fromTo.at(0)), qPrintable(c));
+            expected.replace(fromTo.at(0), fromTo.at(1));
+        }
+        const Run r = zvtool({"schedules", "show", file(variant)});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(QString::fromUtf8(r.out), expected);
     }
 
-    void usageErrors_data()
+    // Records of both kinds written here (a ZVScheduleItem, a TavrinScheduleItem, no record), shown.
+    void writtenRecordsShown()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("written.plist"));
+        auto a = std::make_shared<ZVScheduleItem>();
+        a->setScheduleTime(NSCalendarDate(326016000.9, QTimeZone("Europe/Berlin")));
+        a->setFrequency(5);
+        a->setSelectedDaysForSchedule(QVariantList{1, QStringLiteral("3")});
+        a->setBackupNow(true);
+        a->setSSL(QStringLiteral("YES"));
+        a->setEmailids(QString());
+        a->setScheduleTimeSettings(-4);
+        a->setStatus(1);
+        auto b = std::make_shared<TavrinScheduleItem>();
+        b->setScheduleTime(std::nullopt);
+        b->setSelectedDaysForSchedule(nullptr);
+        b->setStatus(2);
+        b->setTavrinUserName(QStringLiteral("tv \u00e9"));
+        b->setShouldStartMissedScheduleBackup(true);
+        b->setNotifyOnFailure(true);
+        b->setIsAutoSyncEnabled(true);
+        b->setDisplayDesktopNotification(true);
+        b->setPassword(QStringLiteral("p"));
+        const QVariantList list{QVariant::fromValue(NSObjectPtr(a)), QVariant::fromValue(NSObjectPtr(b)), 7};
+        QVERIFY(MyExtensions::writeToArchivedFileWithKey(list, path, QStringLiteral("Other")));
+        QCOMPARE(zvtool({"schedules", "show", path}).out, QByteArray()); // no "Schedules": an empty list
+
+        QCOMPARE(QString::fromUtf8(zvtool({"schedules", "show", path, "--key", "Other"}).out), kWritten);
+        QCOMPARE(zvtool({"schedules", "reset", "--key", "Other", path}).out, QByteArray("1\n"));
+    }
+
+    // The uninstall's reset: every record in progress becomes none, the rest stays; mode 0777.
+    void reset()
+    {
+        const QString path = m_dir.filePath(QStringLiteral("reset.plist"));
+        QVERIFY(QFile::copy(file("good"), path) && QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner));
+        const Run r = zvtool({"schedules", "reset", path});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("2\n"));
+        QCOMPARE(QFileInfo(path).permissions(), QFileDevice::Permissions(0x7777));
+        QCOMPARE(QString::fromUtf8(zvtool({"schedules", "show", path}).out),
+                 QString(kGood).replace("\"status\":1,", "\"status\":0,").replace("\"In progress\"", "\"\"")
+                     .replace("\"InProgress\"", "\"\""));
+        QCOMPARE(zvtool({"schedules", "reset", path}).out, QByteArray("0\n")); // nothing left in progress
+    }
+
+    // FILE in ARGS stands for the file of VARIANT; a file that cannot be read is left alone.
+    void failures_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("nothing") << QStringList{"schedules"};
-        QTest::newRow("no file") << QStringList{"schedules", "show"};
-        QTest::newRow("unknown action") << QStringList{"schedules", "list", "f"};
-        QTest::newRow("key without value") << QStringList{"schedules", "show", "f", "--key"};
-        QTest::newRow("two files") << QStringList{"schedules", "show", "f", "g"};
-        QTest::newRow("unknown option") << QStringList{"schedules", "show", "f", "--all"};
+        QTest::addColumn<QString>("variant");
+        QTest::addColumn<int>("exitCode");
+        for (const char *action : {"show", "reset"})
+            for (const char *variant : {"missing", "cycle", "unknown-class", "root-not-list", "root-inline"})
+                QTest::addRow("%s %s", action, variant) << QStringList{"schedules", action, "FILE"} << variant << 1;
+        QTest::newRow("nothing") << QStringList{"schedules"} << "" << 2;
+        QTest::newRow("no file") << QStringList{"schedules", "show"} << "" << 2;
+        QTest::newRow("unknown action") << QStringList{"schedules", "list", "f"} << "" << 2;
+        QTest::newRow("key without value") << QStringList{"schedules", "show", "f", "--key"} << "" << 2;
+        QTest::newRow("two files") << QStringList{"schedules", "show", "f", "g"} << "" << 2;
+        QTest::newRow("unknown option") << QStringList{"schedules", "show", "f", "--all"} << "" << 2;
     }
-    void usageErrors()
+    void failures()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, variant);
+        QFETCH(int, exitCode);
+        const QString path = file(variant);
+        args.replaceInStrings(QStringLiteral("FILE"), path);
+        const QByteArray before = readFile(path);
         const Run r = zvtool(args);
-        QCOMPARE(r.exitCode, 2);
-        QVERIFY(r.err.startsWith("zvtool: "));
+        QCOMPARE(r.exitCode, exitCode);
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY(r.err.startsWith("zvtool: ") && r.err.indexOf('\n') == r.err.size() - 1);
+        if (exitCode == 1)
+            QCOMPARE(r.err, "zvtool: " + QFile::encodeName(path) + ": not a readable schedule list\n");
+        QCOMPARE(readFile(path), before);
+        QCOMPARE(QFileInfo::exists(path), variant != "missing" && !variant.isEmpty());
     }
 };
 

@@ -1,20 +1,22 @@
-// A seeded robustness run: thousands of mutated and truncated copies of valid schedule list
-// files go through the real reader (and, when a list comes back, through every record
-// operation and a write and read again). A crash, a hang or an escaping exception ends the
-// program and fails the test. SCHEDULES_ROBUSTNESS_COUNT and SCHEDULES_ROBUSTNESS_SEED set
-// the run (bench/archive-robustness.sh runs a long one).
+// ArchiveRobustness [COUNT [SEED]]   (defaults: 4000, 20261205; bench/archive-robustness.sh)
+//
+// A seeded robustness run of the schedule list reader: COUNT mutated and truncated copies of
+// valid schedule list files (one laid out as the Mac does, one written here) go through the
+// real reader and, when a list comes back, through every record operation and a write and
+// read again. A crash, a hang or an escaping exception ends the program; a list read that
+// cannot be stored and read again makes it exit 1. The concrete inputs such runs found are
+// rows of the Schedules tests.
 #include "NSArray_Extensions.h"
-#include "SchedulesTestSupport.h"
 #include "TavrinScheduleItem.h"
 #include "TestSupport.h"
 #include "ZVScheduleItem.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <cstdio>
 #include <plist/plist.h>
 #include <random>
-
-using namespace SchedulesTestSupport;
 
 namespace {
 
@@ -229,85 +231,79 @@ static bool holdsTextWithNul(const QVariantList &list)
     return false;
 }
 
-class SchedulesRobustnessTest : public QObject {
-    Q_OBJECT
+#define CHECK(condition, ...) \
+    do { if (!(condition)) { std::fprintf(stderr, __VA_ARGS__); std::fputc('\n', stderr); return 1; } } while (0)
 
-private slots:
-    void mutatedAndTruncatedFiles()
-    {
-        const int count = qEnvironmentVariableIntValue("SCHEDULES_ROBUSTNESS_COUNT") > 0
-                              ? qEnvironmentVariableIntValue("SCHEDULES_ROBUSTNESS_COUNT") : 4000;
-        const quint64 seed = qEnvironmentVariableIsSet("SCHEDULES_ROBUSTNESS_SEED")
-                                 ? qEnvironmentVariable("SCHEDULES_ROBUSTNESS_SEED").toULongLong() : 20261205;
-        // Memory-backed when possible: the writer syncs every file it stores.
-        QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
-                              ? QStringLiteral("/dev/shm/SchedulesRobustness-XXXXXX") : QString());
-        QVERIFY(dir.isValid());
-        // Two valid files: one laid out by the Mac, one written here.
-        const QString apple = dir.filePath(QStringLiteral("apple.plist"));
-        QVERIFY(makeAppleSchedules(apple));
-        const QString ours = dir.filePath(QStringLiteral("ours.plist"));
-        QVariantList list;
-        for (int i = 0; i < 6; ++i) {
-            if (i % 2) {
-                auto t = std::make_shared<TavrinScheduleItem>();
-                t->setFrequency(5);
-                t->setSelectedDaysForSchedule(std::make_shared<QVariantList>(QVariantList{i, QString::number(i + 1)}));
-                list.append(QVariant::fromValue(NSObjectPtr(t)));
-            } else {
-                auto z = std::make_shared<ZVScheduleItem>();
-                z->setStatus(1);
-                z->setEmailids(QString());
-                list.append(QVariant::fromValue(NSObjectPtr(z)));
-            }
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int count = argc > 1 ? std::atoi(argv[1]) : 4000;
+    const quint64 seed = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261205;
+    // Memory-backed when possible: the writer syncs every file it stores.
+    QTemporaryDir dir(QFileInfo(QStringLiteral("/dev/shm")).isWritable()
+                          ? QStringLiteral("/dev/shm/ArchiveRobustness-XXXXXX") : QString());
+    CHECK(dir.isValid(), "no temporary folder");
+    // Two valid files: one laid out as the Mac does, one written here.
+    const TestSupport::Run made = TestSupport::runProgram(
+        QStringLiteral("python3"), {QStringLiteral(SCHEDULES_FIXTURES "/mac_archives.py"), QStringLiteral("make"), dir.path()});
+    CHECK(made.exitCode == 0, "mac_archives.py failed: %s", made.err.constData());
+    const QString apple = dir.filePath(QStringLiteral("good.plist"));
+    const QString ours = dir.filePath(QStringLiteral("ours.plist"));
+    QVariantList list;
+    for (int i = 0; i < 6; ++i) {
+        if (i % 2) {
+            auto t = std::make_shared<TavrinScheduleItem>();
+            t->setFrequency(5);
+            t->setSelectedDaysForSchedule(std::make_shared<QVariantList>(QVariantList{i, QString::number(i + 1)}));
+            list.append(QVariant::fromValue(NSObjectPtr(t)));
+        } else {
+            auto z = std::make_shared<ZVScheduleItem>();
+            z->setStatus(1);
+            z->setEmailids(QString());
+            list.append(QVariant::fromValue(NSObjectPtr(z)));
         }
-        QVERIFY(MyExtensions::writeToArchivedFileWithKey(list, ours, QStringLiteral("Schedules")));
-        const QByteArray goods[] = {TestSupport::readFile(apple), TestSupport::readFile(ours)};
-        QVERIFY(!goods[0].isEmpty() && !goods[1].isEmpty());
-
-        Rng rng(seed);
-        const QString path = dir.filePath(QStringLiteral("mutated.plist"));
-        const QString again = dir.filePath(QStringLiteral("again.plist"));
-        int none = 0, lists = 0, records = 0, checksum = 0, refusedNul = 0;
-        for (int i = 0; i < count; ++i) {
-            const QByteArray &good = goods[i % 2];
-            const QByteArray bytes = below(rng, 2) ? mutateBytes(good, rng) : mutateGraph(good, rng);
-            QVERIFY(TestSupport::writeFile(path, bytes));
-            const auto read = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
-            if (!read) {
-                ++none;
-                continue;
-            }
-            ++lists;
-            for (const QVariant &v : *read) {
-                NSObject *o = objectFromVariant(v).get();
-                if (auto *t = dynamic_cast<TavrinScheduleItem *>(o)) {
-                    checksum += exercise(*t);
-                    ++records;
-                } else if (auto *z = dynamic_cast<ZVScheduleItem *>(o)) {
-                    checksum += exercise(*z);
-                    ++records;
-                }
-            }
-            // Whatever was read can be stored again and read back, except a text holding a
-            // NUL character, which the writer refuses rather than store it cut short.
-            if (!MyExtensions::writeToArchivedFileWithKey(*read, again, QStringLiteral("Schedules"))) {
-                if (!holdsTextWithNul(*read))
-                    QFAIL(qPrintable(QStringLiteral("iteration %1: a list read could not be written").arg(i)));
-                ++refusedNul;
-                continue;
-            }
-            const auto back = MyExtensions::initWithContentsOfArchivedFileWithKey(again, QStringLiteral("Schedules"));
-            QVERIFY2(back && back->size() == read->size(), qPrintable(QStringLiteral("iteration %1").arg(i)));
-        }
-        qInfo("robustness run: %d inputs, seed %llu: %d read as none, %d as lists (%d records, %d lists "
-              "not stored again for a text with a NUL), crashes: 0 (checksum %d)",
-              count, seed, none, lists, records, refusedNul, checksum);
-        QCOMPARE(none + lists, count);
-        QVERIFY(none > 0);  // the mutations do break files
-        QVERIFY(lists > 0); // and some survive as lists, so records are exercised
     }
-};
+    CHECK(MyExtensions::writeToArchivedFileWithKey(list, ours, QStringLiteral("Schedules")), "cannot write %s", qPrintable(ours));
+    const QByteArray goods[] = {TestSupport::readFile(apple), TestSupport::readFile(ours)};
+    CHECK(!goods[0].isEmpty() && !goods[1].isEmpty(), "no valid files");
 
-QTEST_GUILESS_MAIN(SchedulesRobustnessTest)
-#include "SchedulesRobustnessTest.moc"
+    Rng rng(seed);
+    const QString path = dir.filePath(QStringLiteral("mutated.plist"));
+    const QString again = dir.filePath(QStringLiteral("again.plist"));
+    int none = 0, lists = 0, records = 0, checksum = 0, refusedNul = 0;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray &good = goods[i % 2];
+        const QByteArray bytes = below(rng, 2) ? mutateBytes(good, rng) : mutateGraph(good, rng);
+        CHECK(TestSupport::writeFile(path, bytes), "cannot write %s", qPrintable(path));
+        const auto read = MyExtensions::initWithContentsOfArchivedFileWithKey(path, QStringLiteral("Schedules"));
+        if (!read) {
+            ++none;
+            continue;
+        }
+        ++lists;
+        for (const QVariant &v : *read) {
+            NSObject *o = objectFromVariant(v).get();
+            if (auto *t = dynamic_cast<TavrinScheduleItem *>(o)) {
+                checksum += exercise(*t);
+                ++records;
+            } else if (auto *z = dynamic_cast<ZVScheduleItem *>(o)) {
+                checksum += exercise(*z);
+                ++records;
+            }
+        }
+        // Whatever was read can be stored again and read back, except a text holding a NUL
+        // character, which the writer refuses rather than store it cut short.
+        if (!MyExtensions::writeToArchivedFileWithKey(*read, again, QStringLiteral("Schedules"))) {
+            CHECK(holdsTextWithNul(*read), "iteration %d: a list read could not be written", i);
+            ++refusedNul;
+            continue;
+        }
+        const auto back = MyExtensions::initWithContentsOfArchivedFileWithKey(again, QStringLiteral("Schedules"));
+        CHECK(back && back->size() == read->size(), "iteration %d: a list written could not be read back", i);
+    }
+    std::printf("robustness run: %d inputs, seed %llu: %d read as none, %d as lists (%d records, %d lists "
+                "not stored again for a text with a NUL), crashes: 0 (checksum %d)\n",
+                count, static_cast<unsigned long long>(seed), none, lists, records, refusedNul, checksum);
+    CHECK(none > 0 && lists > 0, "the mutations should break some files and leave some lists");
+    return 0;
+}
