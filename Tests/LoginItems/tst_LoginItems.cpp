@@ -1,686 +1,531 @@
-// The login-item layer and registry against the real System Events agent on a private
-// session bus, with the user's configuration and runtime folders in a temp folder.
+// Login items: the layer (LoginItemsAE), the registry and zvtool against the real System Events
+// agent on a private session bus, the user's folders in a temp folder; the descriptors of events.
 #include "AEObjects_p.h"
-#include "LaunchServices_p.h"
 #include "AppleEvents_p.h"
 #include "LQLoginItemRegistry.h"
+#include "LaunchServices_p.h"
 #include "LoginItemStore.h"
 #include "LoginItemsAE.h"
-#include "LoginItemsTestAgent.h"
+#include "Processes_p.h"
 #include "TestSupport.h"
 
-#include <QElapsedTimer>
-#include <QCoreApplication>
-#include <QFileInfo>
-#include <QProcess>
-#include <QSemaphore>
-#include <QStandardPaths>
+#include <QtDBus>
 #include <QTest>
-#include <atomic>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
 
-using namespace LoginItemsTestAgent;
+template<typename T> QByteArray bytesOf(T value) { return QByteArray(reinterpret_cast<const char *>(&value), sizeof(T)); }
 
-namespace {
+UInt32 agentPid()
+{
+    ProcessSerialNumber psn{0, kNoProcess};
+    for (ProcessInfoRec info{sizeof(ProcessInfoRec), nullptr, {}, 0, 0, nullptr}; GetNextProcess(&psn) == noErr;)
+        if (GetProcessInformation(&psn, &info) == noErr && info.processSignature == FOUR_CHAR_CODE("sevs"))
+            return psn.lowLongOfPSN;
+    return 0;
+}
 
-struct Listed {
-    QUrl url;
-    bool hidden;
+// Ends the agent, waiting until it is gone.
+bool stopAgent()
+{
+    const UInt32 pid = agentPid();
+    for (int i = 0; pid != 0 && i < 500 && ::kill(pid_t(pid), SIGTERM) == 0 && agentPid() == pid; ++i)
+        QThread::msleep(20);
+    return agentPid() == 0;
+}
+
+// A session bus of the test's own (OPEN: admitting every user), in a folder every user may enter.
+struct PrivateBus {
+    QTemporaryDir folder;
+    QProcess daemon;
+    QString address;
+    QString services() const { return folder.path() + "/share/dbus-1/services"; }
+    bool start(bool open = false)
+    {
+        const QString config = folder.path() + "/open.conf";
+        TestSupport::writeFile(config, "<busconfig><include>/usr/share/dbus-1/session.conf</include><policy context=\"default\"><allow user=\"*\"/></policy></busconfig>");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_DIRS", folder.path() + "/share");
+        daemon.setProcessEnvironment(env);
+        daemon.start("dbus-daemon", {"--nofork", "--print-address=1", "--address=unix:dir=" + folder.path(),
+                                     open ? "--config-file=" + config : "--session"});
+        address = daemon.waitForReadyRead(10000) ? QString::fromUtf8(daemon.readLine().trimmed()) : QString();
+        return QFile::setPermissions(folder.path(), QFile::Permissions(0x7011)) && QDir().mkpath(services()) && !address.isEmpty(); // rwx--x--x
+    }
+    bool setActivation(bool on) const
+    {
+        const QString name = "/org.zvuninstaller.AppleEvents.sevs.service";
+        QFile::remove(services() + name);
+        return (!on || QFile::copy(TestSupport::binaryDir() + "/share/dbus-1/services" + name, services() + name))
+            && QDBusConnection::sessionBus().call(QDBusMessage::createMethodCall("org.freedesktop.DBus",
+                   "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReloadConfig")).type() == QDBusMessage::ReplyMessage;
+    }
+    ~PrivateBus() { daemon.terminate(), daemon.waitForFinished(); }
 };
 
-// The listing through the layer, or the status when it fails.
-OSStatus copyItems(QList<Listed> *items)
+// The listing through the layer: "PATH" or "PATH hidden" an item, or "status N" when it fails.
+QStringList listing()
 {
     CFArrayRef array = nullptr;
     const OSStatus err = LIAECopyLoginItems(&array);
-    items->clear();
-    if (err == noErr) {
-        for (const QVariant &v : CFBridgingToQVariant(array).toList()) {
-            const QVariantMap map = v.toMap();
-            items->append(Listed{map.value(QStringLiteral("URL")).toUrl(), map.value(QStringLiteral("Hidden")).toBool()});
-        }
-        CFRelease(array);
-    }
-    return err;
+    if (err != noErr || !array)
+        return {"status " + QString::number(err) + (array ? " with items" : "")};
+    QStringList items;
+    for (const QVariant &item : CFBridgingToQVariant(array).toList())
+        items << item.toMap().value("URL").toUrl().toLocalFile() + (item.toMap().value("Hidden").toBool() ? " hidden" : "");
+    CFRelease(array);
+    return items;
 }
+QStringList status(OSStatus err) { return {"status " + QString::number(err)}; }
 
-OSStatus addURL(const QUrl &url, bool hidden)
+OSStatus add(const QString &path, bool hidden = false)
 {
-    CFURLRef ref = CFURLCreateWithQUrl(url);
-    const OSStatus err = LIAEAddURLAtEnd(ref, hidden);
-    CFRelease(ref);
-    return err;
+    const std::unique_ptr<const void, void (*)(CFTypeRef)> url(CFURLCreateWithQUrl(QUrl::fromLocalFile(path)), CFRelease);
+    return LIAEAddURLAtEnd(CFURLRef(url.get()), hidden);
 }
 
-QStringList listedPaths()
+// A file whose path is LENGTH characters long, below PATH, in folders of 200 characters.
+QString pathOfLength(QString path, int length)
 {
-    QList<Listed> items;
-    if (copyItems(&items) != noErr)
-        return {QStringLiteral("<listing failed>")};
-    QStringList paths;
-    for (const Listed &item : items)
-        paths << item.url.toLocalFile();
-    return paths;
+    for (; length - path.size() > 201; QDir().mkpath(path))
+        path += '/' + QString(200, 'd');
+    path += '/' + QString(length - path.size() - 1, 'f');
+    return TestSupport::writeFile(path, "x") ? path : QString();
 }
 
-// A fake System Events inside the test program, on its own thread, whose listing reply
-// carries an 'errn' of the kind the test asks for.
-struct ErrorReply {
-    DescType type;
-    QByteArray data;
-};
-ErrorReply g_errorReply;
-} // namespace
-Q_DECLARE_METATYPE(ErrorReply)
-namespace {
-
+// The listing of a System Events of the test program's own (replyErrorNumber), with this FOUR_CHAR_CODE("errn").
+DescType g_errnType;
+QByteArray g_errnData;
 OSErr fakeGetData(const AppleEvent *, AppleEvent *reply, SRefCon)
 {
     AEDescList list{typeNull, nullptr};
     AECreateList(nullptr, 0, false, &list);
     AEPutParamDesc(reply, keyDirectObject, &list);
     AEDisposeDesc(&list);
-    AEPutParamPtr(reply, keyErrorNumber, g_errorReply.type, g_errorReply.data.constData(), g_errorReply.data.size());
-    return noErr;
+    return AEPutParamPtr(reply, keyErrorNumber, g_errnType, g_errnData.constData(), g_errnData.size());
 }
-
-class FakeSystemEvents : public QThread {
-public:
-    QSemaphore ready;
-    std::atomic<OSStatus> started{1};
-
-protected:
-    void run() override
-    {
-        AEInstallEventHandler(kAECoreSuite, kAEGetData, fakeGetData, nullptr, false);
-        started = AEStartReceivingEvents(FOUR_CHAR_CODE("sevs"));
-        ready.release();
-        if (started == noErr)
-            exec();
-        AEStopReceivingEvents();
-    }
-};
-
-template<typename T>
-QByteArray bytesOf(T value) { return QByteArray(reinterpret_cast<const char *>(&value), sizeof(T)); }
-
-// A path of exactly LENGTH bytes below BASE, made of folders, the last component a file
-// when MAKEFILE.
-QString pathOfLength(const QString &base, int length, bool makeFile)
-{
-    QString path = base;
-    while (length - path.size() > 201) {
-        path += QLatin1Char('/') + QString(200, QLatin1Char('d'));
-        if (makeFile)
-            QDir().mkpath(path);
-    }
-    path += QLatin1Char('/') + QString(length - path.size() - 1, QLatin1Char('f'));
-    if (makeFile)
-        TestSupport::writeFile(path, "x");
-    return path;
-}
-
-} // namespace
-
 class LoginItemsTests : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root;
     QString m_files;
     PrivateBus m_bus;
-    AgentGuard m_guard;
 
     QString autostart() const { return LoginItemStore::autostartFolder(); }
-    QString makeFile(const QString &name)
+    QString makeFile(const QString &name) { return TestSupport::writeFile(m_files + '/' + name, "#!") ? m_files + '/' + name : ""; }
+    // zvtool login-items ARGS on BUS, as user nobody when ASNOBODY.
+    TestSupport::Run zvtool(const QStringList &args, const QString &bus, bool asNobody = false)
     {
-        const QString path = m_files + QLatin1Char('/') + name;
-        TestSupport::writeFile(path, "#!/bin/sh\n");
-        return path;
-    }
-    void writeEntry(const QString &name, const QByteArray &text)
-    {
-        QVERIFY(TestSupport::writeFile(autostart() + QLatin1Char('/') + name, text));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", bus);
+        return asNobody ? TestSupport::runProgram("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                                         TestSupport::zvtoolPath(), "login-items"} + args, {}, env)
+                        : TestSupport::zvtool(QStringList{"login-items"} + args, {}, env);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        useFoldersIn(m_root.path());
-        m_files = m_root.path() + QStringLiteral("/files");
-        QVERIFY(QDir().mkpath(m_files));
+        QVERIFY(TestSupport::redirectHome(m_root.path()));
+        m_files = m_root.path() + "/files";
         QVERIFY(m_bus.start());
-        m_bus.useAsSessionBus();
-        QCOMPARE(agentPid(), UInt32(0));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address.toUtf8());
     }
-
     void init()
     {
-        stopAgent();
-        QVERIFY(m_bus.setActivation(false));
-        if (QFileInfo(autostart()).isDir())
-            QDir(autostart()).removeRecursively();
-        else
-            QFile::remove(autostart());
-        QDir(m_files).removeRecursively();
-        QDir().mkpath(m_files);
+        QVERIFY(stopAgent() && m_bus.setActivation(false));
+        QDir(autostart()).removeRecursively();
+        QFile::remove(autostart());
+        QVERIFY(QDir(m_files).removeRecursively() && QDir().mkpath(m_files));
     }
-
     void cleanupTestCase() { QVERIFY(stopAgent()); }
 
-    // A user without login items: with no autostart folder and with an empty one.
-    void emptyListing_data()
+    // agentStartedOnDemand: the first call starts the agent (by Launch Services or by the bus), and
+    // the first after it ended. killedAgentWhoseIdIsReused: every call still works. agentNotAnswering:
+    // errAETimeout after five seconds; resumed, the same agent answers again.
+    void agentLife_data()
     {
-        QTest::addColumn<bool>("makeFolder");
-        QTest::newRow("no autostart folder") << false;
-        QTest::newRow("empty autostart folder") << true;
+        QTest::addColumn<bool>("byBus");
+        QTest::addColumn<int>("signal"); // sent to the running agent
+        QTest::newRow("agentStartedOnDemand: by Launch Services") << false << int(SIGTERM);
+        QTest::newRow("agentStartedOnDemand: by the bus") << true << int(SIGTERM);
+        QTest::newRow("killedAgentWhoseIdIsReused") << false << int(SIGKILL);
+        QTest::newRow("agentNotAnswering") << false << int(SIGSTOP);
     }
-    void emptyListing()
+    void agentLife()
     {
-        QFETCH(bool, makeFolder);
-        if (makeFolder)
-            QVERIFY(QDir().mkpath(autostart()));
-        CFArrayRef items = nullptr;
-        QCOMPARE(LIAECopyLoginItems(&items), noErr);
-        QVERIFY(items != nullptr);
-        QCOMPARE(CFBridgingToQVariant(items).toList().size(), 0);
-        CFRelease(items);
-        QCOMPARE(LQLoginItemRegistry::allLoginItems(), std::optional<QVariantList>(QVariantList()));
-    }
-
-    // The agent is not running: the first call starts it (through the bus's service file, or
-    // by Launch Services where the bus has none), then does its work.
-    void agentStartedOnDemand_data()
-    {
-        QTest::addColumn<bool>("activation");
-        QTest::newRow("by Launch Services") << false;
-        QTest::newRow("by the bus") << true;
-    }
-    void agentStartedOnDemand()
-    {
-        QFETCH(bool, activation);
-        QVERIFY(m_bus.setActivation(activation));
-        writeEntry(QStringLiteral("other.desktop"), "[Desktop Entry]\nType=Application\nExec=/opt/other/run\n");
-        QCOMPARE(agentPid(), UInt32(0));
-        QCOMPARE(listedPaths(), QStringList{QStringLiteral("/opt/other/run")});
-        const UInt32 first = agentPid();
-        QVERIFY(first != 0);
-        QVERIFY(stopAgent());
-        const QString path = makeFile(QStringLiteral("tool"));
-        QCOMPARE(addURL(QUrl::fromLocalFile(path), false), noErr);
-        QVERIFY(agentPid() != 0);
-        QVERIFY(agentPid() != first);
-        QCOMPARE(listedPaths(), (QStringList{QStringLiteral("/opt/other/run"), path}));
-    }
-
-    // An agent killed without warning, its process id then taken by another program: every
-    // call still works (the bus dropped the agent's name with its connection).
-    void killedAgentWhoseIdIsReused()
-    {
-        const QString kept = makeFile(QStringLiteral("kept")), removed = makeFile(QStringLiteral("removed"));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(kept, false));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(removed, false));
-        const UInt32 dead = agentPid();
-        QVERIFY(dead != 0);
-        QCOMPARE(::kill(pid_t(dead), SIGKILL), 0);
-        QElapsedTimer clock;
-        clock.start();
-        while (QFileInfo::exists(QStringLiteral("/proc/%1").arg(dead)) && clock.elapsed() < 10000)
-            QThread::msleep(10);
-        // The next process id the kernel hands out is set, then taken by a sleeping program.
+        QFETCH(bool, byBus);
+        QFETCH(int, signal);
+        if (signal == SIGKILL && ::getpid() != 1)
+            QSKIP("sets the next process id: only as the first process of a pid namespace of its own");
+        const QString other = "/opt/other/run", kept = makeFile("kept"), removed = makeFile("removed");
+        QVERIFY(m_bus.setActivation(byBus) && TestSupport::writeFile(autostart() + "/other.desktop", "[Desktop Entry]\nExec=" + other.toUtf8()));
+        QVERIFY(agentPid() == 0 && listing() == QStringList{other}); // started on demand
+        FSRef app; // Launch Services finds the agent, gives the running one, refuses the rest
+        LSApplicationParameters params{0, kLSLaunchDefaults, &app, nullptr, nullptr, nullptr, nullptr};
+        ProcessSerialNumber running{0, 0};
+        QVERIFY(LSFindApplicationForInfo(FOUR_CHAR_CODE("zzzz"), nullptr, nullptr, &app, nullptr) == kLSApplicationNotFoundErr
+                && LSFindApplicationForInfo(FOUR_CHAR_CODE("sevs"), nullptr, nullptr, &app, nullptr) == noErr && LSOpenApplication(&params, &running) == noErr);
+        QCOMPARE(running.lowLongOfPSN, agentPid());
+        params.version = 1;
+        QCOMPARE(LSOpenApplication(&params, &running), OSStatus(paramErr));
+        QCOMPARE(FSPathMakeRef(reinterpret_cast<const UInt8 *>(QFile::encodeName(makeFile("not-a-program")).constData()), &app, nullptr), noErr);
+        params.version = 0;
+        QCOMPARE(LSOpenApplication(&params, &running), OSStatus(kLSNoExecutableErr));
+        QVERIFY(add(kept) == noErr && add(removed) == noErr);
+        const pid_t pid = pid_t(agentPid());
+        QVERIFY(pid > 1 && ::kill(pid, signal) == 0);
         QProcess reuser;
-        for (int attempt = 0; attempt < 200 && reuser.processId() != qint64(dead); ++attempt) {
-            if (reuser.state() != QProcess::NotRunning) {
+        if (signal == SIGTERM)
+            QVERIFY(stopAgent());
+        if (signal == SIGKILL) {
+            QCOMPARE(::waitpid(pid, nullptr, 0), pid); // started by Launch Services, an orphan of this first process
+            for (int attempt = 0; attempt < 50 && reuser.processId() != pid; ++attempt) {
                 reuser.kill();
                 reuser.waitForFinished();
+                QVERIFY(TestSupport::writeFile("/proc/sys/kernel/ns_last_pid", QByteArray::number(pid - 1)));
+                reuser.start("sleep", {"60"});
+                QVERIFY(reuser.waitForStarted());
             }
-            QVERIFY(TestSupport::writeFile(QStringLiteral("/proc/sys/kernel/ns_last_pid"), QByteArray::number(dead - 1)));
-            reuser.start(QStringLiteral("sleep"), {QStringLiteral("60")});
-            QVERIFY(reuser.waitForStarted());
+            QCOMPARE(reuser.processId(), qint64(pid));
         }
-        QCOMPARE(reuser.processId(), qint64(dead));
-        QCOMPARE(listedPaths(), (QStringList{kept, removed}));
-        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(removed));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(removed, true));
-        QCOMPARE(listedPaths(), (QStringList{kept, removed}));
-        QVERIFY(agentPid() != dead);
+        const QDeadlineTimer budget(5300); // five seconds, and Qt's timers fire up to 5% late
+        const QStringList stopped = signal == SIGSTOP ? listing() : status(errAETimeout);
+        ::kill(pid, SIGCONT);
+        QVERIFY2(stopped == status(errAETimeout) && !budget.hasExpired(), qPrintable(stopped.join(' ')));
+        QCOMPARE(listing(), (QStringList{other, kept, removed}));
+        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(removed) && add(removed, true) == noErr);
+        QCOMPARE(listing(), (QStringList{other, kept, removed + " hidden"}));
+        QCOMPARE(agentPid() == UInt32(pid), signal == SIGSTOP);
         reuser.kill();
         reuser.waitForFinished();
     }
 
-    // Launch Services finds the agent beside the running program, returns the running one
-    // instead of starting another, and refuses what it cannot start.
-    void launchServices()
+    // An autostart entry beside the product's own item (added hidden, its file then deleted: listed
+    // from its path text): listed first, then every listed item removed by its path, file and all.
+    void autostartEntries_data()
     {
-        FSRef app;
-        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("sevs"), nullptr, nullptr, &app, nullptr), OSStatus(noErr));
-        QCOMPARE(QFileInfo(QFile::decodeName(app.path)).absolutePath(),
-                 QFileInfo(QCoreApplication::applicationFilePath()).canonicalPath());
-        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("zzzz"), nullptr, nullptr, &app, nullptr),
-                 OSStatus(kLSApplicationNotFoundErr));
-
-        QCOMPARE(LSFindApplicationForInfo(FOUR_CHAR_CODE("sevs"), nullptr, nullptr, &app, nullptr), OSStatus(noErr));
-        LSApplicationParameters params{0, kLSLaunchDefaults, &app, nullptr, nullptr, nullptr, nullptr};
-        ProcessSerialNumber first{0, 0}, second{0, 0};
-        QCOMPARE(LSOpenApplication(&params, &first), OSStatus(noErr));
-        QCOMPARE(first.lowLongOfPSN, agentPid());
-        QCOMPARE(LSOpenApplication(&params, &second), OSStatus(noErr));
-        QCOMPARE(second.lowLongOfPSN, first.lowLongOfPSN);
-
-        params.version = 1;
-        QCOMPARE(LSOpenApplication(&params, &second), OSStatus(paramErr));
-        const QString plain = makeFile(QStringLiteral("not-a-program"));
-        FSRef plainRef;
-        QCOMPARE(FSPathMakeRef(reinterpret_cast<const UInt8 *>(QFile::encodeName(plain).constData()), &plainRef, nullptr),
-                 OSStatus(noErr));
-        LSApplicationParameters plainParams{0, kLSLaunchDefaults, &plainRef, nullptr, nullptr, nullptr, nullptr};
-        QCOMPARE(LSOpenApplication(&plainParams, &second), OSStatus(kLSNoExecutableErr));
+        QTest::addColumn<QByteArray>("entry");   // %F: the files folder; null: no autostart folder
+        QTest::addColumn<QStringList>("listed"); // before the product's item
+        const QByteArray g = "[Desktop Entry]\n", ours = g + "X-SystemEvents-Path=";
+        const QStringList none;
+        QTest::newRow("no autostart folder") << QByteArray() << none;
+        QTest::newRow("ours, no flag") << g + "Exec=/x\nX-SystemEvents-Path=/opt/a b/app\nX-SystemEvents-Order=7\n" << QStringList{"/opt/a b/app"};
+        QTest::newRow("ours, unreadable flag") << ours + "/opt/app\nX-SystemEvents-Hidden=yes\n" << QStringList{"/opt/app"};
+        QTest::newRow("ours, 511 characters") << ours + '/' + QByteArray(510, 'y') << QStringList{'/' + QString(510, 'y')};
+        QTest::newRow("foreign, Exec with arguments") << "# comment\n" + g + "Name=Other\nExec=/usr/lib/other/agent --tray %U\n" << QStringList{"/usr/lib/other/agent"};
+        QTest::newRow("foreign, quoted Exec") << g + "Exec=\"/opt/My App/run \\\\$HOME\" -x\n" << QStringList{"/opt/My App/run $HOME"};
+        QTest::newRow("foreign, bare command on PATH") << g + "Exec=sh -c true\n" << QStringList{QFileInfo("/bin/sh").canonicalFilePath()};
+        QTest::newRow("foreign, bare command not on PATH") << g + "Exec=no-such-command-zv --x\n" << none;
+        QTest::newRow("foreign, relative path") << g + "Exec=bin/tool\n" << none;
+        QTest::newRow("foreign, Exec in another group only") << g + "Name=x\n[Desktop Action y]\nExec=/bin/y\n" << none;
+        QTest::newRow("switchedOffItemRemoved: foreign, Hidden=true") << g + "Exec=/bin/z\nHidden=true\n" << QStringList{"/bin/z"};
+        QTest::newRow("switchedOffItemRemoved: ours, Hidden=true") << ours + "%F/Monitor\nHidden=true\nX-SystemEvents-Hidden=false\n" << QStringList{"%F/Monitor"};
+        QTest::newRow("switchedOffItemRemoved: ours, GNOME") << ours + "%F/Monitor\nX-GNOME-Autostart-enabled=false\nX-SystemEvents-Hidden=true\n" << QStringList{"%F/Monitor hidden"};
+        QTest::newRow("unrepresentableEntryLeftOut: foreign, 512 characters") << g + "Exec=/" + QByteArray(511, 'x') << none;
+        QTest::newRow("unrepresentableEntryLeftOut: foreign, NUL in the path") << g + QByteArray("Exec=/opt/a\0b\n", 14) << none;
+        QTest::newRow("unrepresentableEntryLeftOut: foreign, not UTF-8") << g + "Exec=/opt/\xff\xfe\n" << none;
+        QTest::newRow("unrepresentableEntryLeftOut: ours, 512 characters") << ours + '/' + QByteArray(511, 'y') << none;
     }
-
-    // A login item whose file is gone is still listed, from its path text.
-    void itemWhoseFileIsGone()
-    {
-        const QString path = makeFile(QStringLiteral("gone"));
-        QCOMPARE(addURL(QUrl::fromLocalFile(path), true), noErr);
-        QVERIFY(QFile::remove(path));
-        QList<Listed> items;
-        QCOMPARE(copyItems(&items), noErr);
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(items.at(0).url, QUrl::fromLocalFile(path));
-        QCOMPARE(items.at(0).hidden, true);
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(path), 0);
-    }
-
-    // Entries without a readable hidden flag are listed as not hidden; what other programs
-    // put into the autostart folder is listed (before this product's items), entries the
-    // user switched off included.
-    void entriesWithoutHiddenFlag_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::addColumn<QString>("listedPath");
-        QTest::newRow("our entry without flag")
-            << QByteArray("[Desktop Entry]\nExec=/x\nX-SystemEvents-Path=/opt/a b/app\nX-SystemEvents-Order=7\n")
-            << QStringLiteral("/opt/a b/app");
-        QTest::newRow("our entry with unreadable flag")
-            << QByteArray("[Desktop Entry]\nX-SystemEvents-Path=/opt/app\nX-SystemEvents-Hidden=yes\n")
-            << QStringLiteral("/opt/app");
-        QTest::newRow("foreign, plain Exec with arguments")
-            << QByteArray("# comment\n[Desktop Entry]\nName=Other\nExec=/usr/lib/other/agent --tray %U\n")
-            << QStringLiteral("/usr/lib/other/agent");
-        QTest::newRow("foreign, quoted Exec with escapes")
-            << QByteArray("[Desktop Entry]\nExec=\"/opt/My App/run \\\\$HOME\" -x\n")
-            << QStringLiteral("/opt/My App/run $HOME");
-        QTest::newRow("foreign, bare command found on PATH")
-            << QByteArray("[Desktop Entry]\nExec=sh -c true\n")
-            << QFileInfo(QStandardPaths::findExecutable(QStringLiteral("sh"))).canonicalFilePath();
-        QTest::newRow("foreign, bare command not on PATH")
-            << QByteArray("[Desktop Entry]\nExec=no-such-command-zv --x\n") << QString();
-        QTest::newRow("foreign, relative path")
-            << QByteArray("[Desktop Entry]\nExec=bin/tool\n") << QString();
-        QTest::newRow("foreign, Exec in another group only")
-            << QByteArray("[Desktop Entry]\nName=x\n[Desktop Action y]\nExec=/bin/y\n") << QString();
-        QTest::newRow("foreign, switched off (Hidden=true)")
-            << QByteArray("[Desktop Entry]\nExec=/bin/z\nHidden=true\n") << QStringLiteral("/bin/z");
-        QTest::newRow("foreign, switched off (GNOME)")
-            << QByteArray("[Desktop Entry]\nExec=/bin/z\nX-GNOME-Autostart-enabled=false\n") << QStringLiteral("/bin/z");
-    }
-    void entriesWithoutHiddenFlag()
+    void autostartEntries()
     {
         QFETCH(QByteArray, entry);
-        QFETCH(QString, listedPath);
-        writeEntry(QStringLiteral("entry.desktop"), entry);
-        const QString mine = makeFile(QStringLiteral("mine"));
-        QCOMPARE(addURL(QUrl::fromLocalFile(mine), true), noErr);
-        QList<Listed> items;
-        QCOMPARE(copyItems(&items), noErr);
-        if (listedPath.isNull()) {
-            QCOMPARE(items.size(), 1);
-        } else {
-            QCOMPARE(items.size(), 2);
-            QCOMPARE(items.at(0).url.toLocalFile(), listedPath);
-            QCOMPARE(items.at(0).hidden, false);
-        }
-        QCOMPARE(items.last().url, QUrl::fromLocalFile(mine));
-        QCOMPARE(items.last().hidden, true);
+        QFETCH(QStringList, listed);
+        const QString file = autostart() + "/entry.desktop", mine = makeFile("mine");
+        QVERIFY(entry.isNull() || TestSupport::writeFile(file, entry.replace("%F", QFile::encodeName(m_files))));
+        listed.replaceInStrings("%F", m_files);
+        QCOMPARE(listing(), listed);
+        QVERIFY(add(mine, true) == noErr && QFile::remove(mine));
+        QCOMPARE(listing(), listed + QStringList{mine + " hidden"});
+        for (const QString &item : listing())
+            QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(item.chopped(item.endsWith(" hidden") ? 7 : 0)));
+        QCOMPARE(listing(), QStringList());
+        QCOMPARE(QFileInfo::exists(file), !entry.isNull() && listed.isEmpty());
     }
 
-    // A product item the user switched off in the desktop's settings is listed with its own
-    // hidden flag and is removed with its file.
-    void switchedOffItemRemoved_data()
+    // A path the listing could not read back is refused before the agent is even started, and by
+    // the agent itself (sent as a raw event); the longest that fits goes round.
+    void addRefused_data()
     {
-        QTest::addColumn<QByteArray>("switchedOff");
-        QTest::addColumn<bool>("hidden");
-        QTest::newRow("Hidden=true") << QByteArray("Hidden=true\nX-SystemEvents-Hidden=false\n") << false;
-        QTest::newRow("GNOME switch") << QByteArray("X-GNOME-Autostart-enabled=false\nX-SystemEvents-Hidden=true\n") << true;
+        QTest::addColumn<QString>("path"); // a number: a file of that path length, %F/missing: a missing file
+        QTest::addColumn<OSStatus>("status");
+        QTest::newRow("missing file") << "%F/missing" << OSStatus(fnfErr);
+        QTest::newRow("511 characters") << "511" << OSStatus(noErr);
+        QTest::newRow("UTF-16 form of 1024 bytes") << "512" << OSStatus(coreFoundationUnknownErr);
+        QTest::newRow("UTF-8 form of 1024 bytes") << "1024" << OSStatus(pathTooLongErr);
+        QTest::newRow("raw event, NUL in the path") << QString("/opt/a") + QChar(0) + "b" << OSStatus(paramErr);
+        QTest::newRow("raw event, relative path") << "opt/a" << OSStatus(paramErr);
+        QTest::newRow("raw event, 512 characters") << '/' + QString(511, 'z') << OSStatus(paramErr);
     }
-    void switchedOffItemRemoved()
-    {
-        QFETCH(QByteArray, switchedOff);
-        QFETCH(bool, hidden);
-        const QString path = makeFile(QStringLiteral("Monitor"));
-        writeEntry(QStringLiteral("off.desktop"), "[Desktop Entry]\nExec=/x\nX-SystemEvents-Path=" + path.toUtf8() + "\n" + switchedOff);
-        QList<Listed> items;
-        QCOMPARE(copyItems(&items), noErr);
-        QCOMPARE(items.size(), 1);
-        QCOMPARE(items.at(0).url, QUrl::fromLocalFile(path));
-        QCOMPARE(items.at(0).hidden, hidden);
-        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(path));
-        QVERIFY(!QFileInfo::exists(autostart() + QStringLiteral("/off.desktop")));
-    }
-
-    // An entry whose path a listing cannot carry is left out of the listing and of the
-    // positions removal counts: the product's items around it stay listable and removable.
-    void unrepresentableEntryLeftOut_data()
-    {
-        QTest::addColumn<QByteArray>("entry");
-        QTest::newRow("foreign, 512 characters") << "Exec=/" + QByteArray(511, 'x');
-        QTest::newRow("foreign, 600 characters") << "Exec=/" + QByteArray(599, 'x');
-        QTest::newRow("foreign, NUL in the path") << QByteArray("Exec=/opt/a\0b\n", 15);
-        QTest::newRow("foreign, not UTF-8") << QByteArray("Exec=/opt/\xff\xfe");
-        QTest::newRow("ours, 512 characters") << "X-SystemEvents-Path=/" + QByteArray(511, 'y');
-    }
-    void unrepresentableEntryLeftOut()
-    {
-        QFETCH(QByteArray, entry);
-        const QString first = makeFile(QStringLiteral("first")), second = makeFile(QStringLiteral("second"));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(first, false));
-        writeEntry(QStringLiteral("odd.desktop"), "[Desktop Entry]\n" + entry + "\n");
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(second, false));
-        QCOMPARE(listedPaths(), (QStringList{first, second}));
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(second), 1);
-        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(second));
-        QVERIFY(LQLoginItemRegistry::removeLoginItemAtIndex(0));
-        QCOMPARE(listedPaths(), QStringList());
-        QVERIFY(QFileInfo::exists(autostart() + QStringLiteral("/odd.desktop")));
-    }
-
-    // The agent itself refuses a path it could not list again, a NUL in it included.
-    void addRefusedByAgent_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::newRow("NUL in the path") << QStringLiteral("/opt/a") + QChar(0) + QStringLiteral("b");
-        QTest::newRow("relative path") << QStringLiteral("opt/a");
-        QTest::newRow("512 characters") << QLatin1Char('/') + QString(511, QLatin1Char('z'));
-    }
-    void addRefusedByAgent()
+    void addRefused()
     {
         QFETCH(QString, path);
-        QCOMPARE(listedPaths(), QStringList()); // starts the agent
-        const ProcessSerialNumber psn{0, agentPid()};
-        AEAddressDesc target{typeNull, nullptr};
-        AppleEvent event{typeNull, nullptr}, reply{typeNull, nullptr};
-        AERecord properties{typeNull, nullptr};
-        const DescType loginItem = FOUR_CHAR_CODE("logi");
-        QCOMPARE(AECreateDesc(typeProcessSerialNumber, &psn, sizeof(psn), &target), noErr);
-        QCOMPARE(AECreateAppleEvent(kAECoreSuite, kAECreateElement, &target, kAutoGenerateReturnID, kAnyTransactionID, &event), noErr);
-        QCOMPARE(AEPutParamPtr(&event, keyAEObjectClass, typeType, &loginItem, sizeof(loginItem)), noErr);
-        QCOMPARE(AECreateList(nullptr, 0, true, &properties), noErr);
-        QCOMPARE(AEPutParamPtr(&properties, FOUR_CHAR_CODE("ppth"), typeUnicodeText, path.utf16(), Size(path.size()) * 2), noErr);
-        QCOMPARE(AEPutParamDesc(&event, keyAEPropData, &properties), noErr);
-        const OSStatus sent = AESendMessage(&event, &reply, kAEWaitReply, 300);
-        SInt16 number = 0;
-        const OSErr read = AEGetParamPtr(&reply, keyErrorNumber, typeSInt16, nullptr, &number, sizeof(number), nullptr);
-        for (AEDesc *desc : {&target, &event, &reply, &properties})
-            AEDisposeDesc(desc);
-        QCOMPARE(sent, noErr);
-        QCOMPARE(read, noErr);
-        QCOMPARE(OSStatus(number), OSStatus(paramErr));
-        QCOMPARE(QDir(autostart()).entryList(QDir::Files), QStringList());
+        QFETCH(OSStatus, status);
+        if (status == paramErr) {
+            QCOMPARE(listing(), QStringList()); // starts the agent
+            const ProcessSerialNumber psn{0, agentPid()};
+            const DescType loginItem = FOUR_CHAR_CODE("logi");
+            AEAddressDesc target{typeNull, nullptr};
+            AppleEvent event{typeNull, nullptr}, reply{typeNull, nullptr};
+            AERecord properties{typeNull, nullptr};
+            SInt16 number = 0;
+            QVERIFY(AECreateDesc(typeProcessSerialNumber, &psn, sizeof(psn), &target) == noErr
+                    && AECreateAppleEvent(kAECoreSuite, kAECreateElement, &target, kAutoGenerateReturnID, kAnyTransactionID, &event) == noErr
+                    && AEPutParamPtr(&event, keyAEObjectClass, typeType, &loginItem, sizeof(loginItem)) == noErr
+                    && AECreateList(nullptr, 0, true, &properties) == noErr
+                    && AEPutParamPtr(&properties, FOUR_CHAR_CODE("ppth"), typeUnicodeText, path.utf16(), Size(path.size()) * 2) == noErr
+                    && AEPutParamDesc(&event, keyAEPropData, &properties) == noErr);
+            QVERIFY(AESendMessage(&event, &reply, kAEWaitReply, 300) == noErr
+                    && AEGetParamPtr(&reply, keyErrorNumber, typeSInt16, nullptr, &number, sizeof(number), nullptr) == noErr);
+            QCOMPARE(OSStatus(number), status);
+            QCOMPARE(QDir(autostart()).entryList(QDir::Files), QStringList());
+            return;
+        }
+        path = path.toInt() > 0 ? pathOfLength(m_files, path.toInt()) : path.replace("%F", m_files);
+        QCOMPARE(add(path), status);
+        if (status == noErr)
+            QCOMPARE(listing(), QStringList{path});
+        else
+            QVERIFY(!LQLoginItemRegistry::addLoginItemWithPathHideIt(path, false) && agentPid() == 0 && !QFileInfo::exists(autostart()));
     }
 
-    // A product program that is a link to a shared binary is not the other vendor's item for
-    // that binary: looking it up neither finds nor removes that item.
-    void linkToSharedBinary()
-    {
-        const QString shared = makeFile(QStringLiteral("shared-helper"));
-        const QString link = m_files + QStringLiteral("/Monitor");
-        QVERIFY(QFile::link(shared, link));
-        writeEntry(QStringLiteral("other-vendor.desktop"), "[Desktop Entry]\nExec=" + shared.toUtf8() + "\n");
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(link), -1);
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemWithPath(link), false);
-        QCOMPARE(listedPaths(), QStringList{shared});
-        QVERIFY(QFileInfo::exists(autostart() + QStringLiteral("/other-vendor.desktop")));
-    }
-
-    // Index 0 is the first item (position 1 of the event); a position past the end is an
-    // error of the agent and changes nothing.
+    // Twelve items through the registry come back in the order added, the last one's entry as a
+    // desktop reads it; index 0 is the first item, the last is removable, one past the end is an
+    // error that changes nothing.
     void removeByPosition()
     {
-        QStringList paths;
-        for (const char *name : {"a", "b", "c"}) {
-            paths << makeFile(QLatin1String(name));
-            QCOMPARE(addURL(QUrl::fromLocalFile(paths.last()), false), noErr);
+        QStringList items;
+        for (int i = 1; i <= 12; ++i) {
+            const QString path = makeFile(QString(i < 12 ? "app%1" : "app%1 %$x").arg(i));
+            QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(path, i % 5 == 0));
+            items << path + (i % 5 == 0 ? " hidden" : "");
         }
+        QCOMPARE(listing(), items);
+        const QByteArray files = QFile::encodeName(m_files);
+        QCOMPARE(TestSupport::readFile(autostart() + "/systemevents-login-item-12.desktop"), "[Desktop Entry]\nType=Application\nName="
+                 "app12 %$x\nExec=\"" + files + "/app12 %%\\\\$x\"\nX-SystemEvents-Path=" + files + "/app12 %$x\nX-SystemEvents-Hidden=false\n"
+                 "X-SystemEvents-Order=12\n");
+        QCOMPARE(LoginItemStore::programOfExec(LoginItemStore::execForPath(items.last())), items.last());
         QCOMPARE(LIAERemove(0), noErr);
-        QCOMPARE(listedPaths(), paths.mid(1));
-        QCOMPARE(LIAERemove(2), OSStatus(errAENoSuchObject));
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemAtIndex(2), false);
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemAtIndex(-1), false);
-        QCOMPARE(listedPaths(), paths.mid(1));
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemAtIndex(1), true);
-        QCOMPARE(listedPaths(), paths.mid(1, 1));
+        QCOMPARE(LIAERemove(11), OSStatus(errAENoSuchObject));
+        QVERIFY(!LQLoginItemRegistry::removeLoginItemAtIndex(11) && !LQLoginItemRegistry::removeLoginItemAtIndex(-1));
+        QCOMPARE(listing(), items.mid(1));
+        QVERIFY(LQLoginItemRegistry::removeLoginItemAtIndex(10) && LQLoginItemRegistry::removeLoginItemAtIndex(8));
+        QCOMPARE(listing(), items.mid(1, 8) + items.mid(10, 1));
     }
 
-    // A missing file, or a path the listing could not read back, is refused before anything
-    // is sent: the agent is not even started.
-    void addRefusedWithoutSending_data()
+    // An item looked up and removed by path: the folder form; the first of two items for a file;
+    // a product program linked to a shared binary is not another vendor's item for that binary.
+    void lookUpByPath_data()
     {
-        QTest::addColumn<int>("pathLength"); // 0: a missing file
-        QTest::addColumn<OSStatus>("status");
-        QTest::newRow("missing file") << 0 << OSStatus(fnfErr);
-        QTest::newRow("UTF-16 form of 1024 bytes") << 512 << OSStatus(coreFoundationUnknownErr);
-        QTest::newRow("UTF-8 form of 1024 bytes") << 1024 << OSStatus(pathTooLongErr);
-    }
-    void addRefusedWithoutSending()
-    {
-        QFETCH(int, pathLength);
-        QFETCH(OSStatus, status);
-        const QString path = pathLength == 0 ? m_files + QStringLiteral("/missing")
-                                             : pathOfLength(m_files, pathLength, true);
-        QVERIFY(pathLength == 0 || QFileInfo::exists(path));
-        QCOMPARE(addURL(QUrl::fromLocalFile(path), false), status);
-        QCOMPARE(agentPid(), UInt32(0));
-        QCOMPARE(LQLoginItemRegistry::addLoginItemWithPathHideIt(path, false), false);
-        QCOMPARE(agentPid(), UInt32(0));
-        QVERIFY(!QFileInfo::exists(autostart()));
-    }
-
-    // The longest path that fits both buffers goes round; one more character does not list.
-    void longestPath_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<OSStatus>("status");
-        QTest::newRow("511 characters") << 511 << OSStatus(noErr);
-    }
-    void longestPath()
-    {
-        QFETCH(int, length);
-        QFETCH(OSStatus, status);
-        const QString path = pathOfLength(m_files, length, length == 511);
-        if (length == 511)
-            QCOMPARE(addURL(QUrl::fromLocalFile(path), false), noErr);
-        else
-            writeEntry(QStringLiteral("long.desktop"), "[Desktop Entry]\nExec=" + path.toUtf8() + "\n");
-        QList<Listed> items;
-        QCOMPARE(copyItems(&items), status);
-        if (status == noErr)
-            QCOMPARE(items.value(0).url, QUrl::fromLocalFile(path));
-    }
-
-    // Two items for one file: the lower index is found and one removal removes only it.
-    void twoItemsForOneFile()
-    {
-        const QString path = makeFile(QStringLiteral("twice"));
-        const QString other = makeFile(QStringLiteral("other"));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(other, false));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(path, false));
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(path, true));
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(path), 1);
-        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(path));
-        const std::optional<QVariantList> items = LQLoginItemRegistry::allLoginItems();
-        QVERIFY(items);
-        QCOMPARE(items->size(), 2);
-        QCOMPARE(items->at(1).toMap().value(QStringLiteral("Hidden")).toBool(), true);
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(path), 1);
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(m_files + QStringLiteral("/nothing")), -1);
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemWithPath(m_files + QStringLiteral("/nothing")), false);
-        QCOMPARE(LQLoginItemRegistry::allLoginItems()->size(), 2);
-    }
-
-    // A failing listing gives nil, -1 and false, and removes nothing.
-    void failingListing_data()
-    {
-        QTest::addColumn<bool>("autostartIsFile");
-        QTest::addColumn<OSStatus>("status");
-        QTest::newRow("autostart is a file") << true << OSStatus(dirNFErr);
-    }
-    void failingListing()
-    {
-        QFETCH(bool, autostartIsFile);
-        QFETCH(OSStatus, status);
-        const QString path = makeFile(QStringLiteral("item"));
-        if (autostartIsFile) {
-            QVERIFY(TestSupport::writeFile(autostart(), "not a folder"));
-        } else {
-            QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(path, false));
-            writeEntry(QStringLiteral("long.desktop"), "[Desktop Entry]\nExec=/" + QByteArray(600, 'x') + "\n");
-        }
-        const QStringList filesBefore = QDir(autostart()).entryList(QDir::Files);
-        CFArrayRef items = nullptr;
-        QCOMPARE(LIAECopyLoginItems(&items), status);
-        QVERIFY(items == nullptr);
-        QVERIFY(!LQLoginItemRegistry::allLoginItems());
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(path), -1);
-        QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithURL(QUrl::fromLocalFile(path)), -1);
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemWithPath(path), false);
-        QCOMPARE(QDir(autostart()).entryList(QDir::Files), filesBefore);
-    }
-
-    // A path and the listing's URL of the same item compare equal, the folder form included.
-    void pathAndURLEquality_data()
-    {
-        QTest::addColumn<QString>("added");     // relative to the files folder
-        QTest::addColumn<QString>("lookedUp");  // relative to the files folder
-        QTest::addColumn<bool>("folderForm");
+        QTest::addColumn<QStringList>("added"); // in the files folder; "entry:" another vendor's entry for a program
+        QTest::addColumn<QString>("lookedUp");
         QTest::addColumn<int>("index");
-        QTest::newRow("bundle folder") << "Tavrin.app" << "Tavrin.app" << true << 0;
-        QTest::newRow("bundle folder, trailing slash") << "Tavrin.app" << "Tavrin.app/" << true << 0;
-        QTest::newRow("bundle folder, dotted path") << "Tavrin.app/" << "sub/../Tavrin.app/." << true << 0;
-        QTest::newRow("through a symbolic link, another URL") << "Tavrin.app" << "link.app" << true << -1;
-        QTest::newRow("plain file") << "Monitor" << "./Monitor" << false << 0;
+        QTest::addColumn<QStringList>("before"); // the listing; %F: the files folder
+        QTest::addColumn<QStringList>("after");  // once the looked-up path was removed
+        const QStringList app{"%F/Tavrin.app/"}, none;
+        QTest::newRow("bundle folder") << QStringList{"Tavrin.app"} << "Tavrin.app" << 0 << app << none;
+        QTest::newRow("bundle folder, trailing slash") << QStringList{"Tavrin.app"} << "Tavrin.app/" << 0 << app << none;
+        QTest::newRow("bundle folder, dotted path") << QStringList{"Tavrin.app/"} << "sub/../Tavrin.app/." << 0 << app << none;
+        QTest::newRow("through a symbolic link, another URL") << QStringList{"Tavrin.app"} << "link.app" << -1 << app << app;
+        QTest::newRow("plain file") << QStringList{"Monitor"} << "./Monitor" << 0 << QStringList{"%F/Monitor"} << none;
+        QTest::newRow("two items for one file") << QStringList{"other", "Monitor", "Monitor hidden"} << "Monitor" << 1 << QStringList{"%F/other", "%F/Monitor", "%F/Monitor hidden"} << QStringList{"%F/other", "%F/Monitor hidden"};
+        QTest::newRow("linkToSharedBinary") << QStringList{"entry:shared-helper"} << "Link" << -1 << QStringList{"%F/shared-helper"} << QStringList{"%F/shared-helper"};
+        QTest::newRow("failing listing") << QStringList{"entry:"} << "Monitor" << -1 << status(dirNFErr) << status(dirNFErr);
     }
-    void pathAndURLEquality()
+    void lookUpByPath()
     {
-        QFETCH(QString, added);
+        QFETCH(QStringList, added);
         QFETCH(QString, lookedUp);
-        QFETCH(bool, folderForm);
         QFETCH(int, index);
-        QVERIFY(QDir(m_files).mkpath(QStringLiteral("Tavrin.app/Contents")));
-        QVERIFY(QDir(m_files).mkpath(QStringLiteral("sub")));
-        QVERIFY(QFile::link(m_files + QStringLiteral("/Tavrin.app"), m_files + QStringLiteral("/link.app")));
-        makeFile(QStringLiteral("Monitor"));
-        const QString addedPath = m_files + QLatin1Char('/') + added;
-        QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(addedPath, false));
-        const std::optional<QVariantList> items = LQLoginItemRegistry::allLoginItems();
-        QVERIFY(items && items->size() == 1);
-        const QUrl listed = items->at(0).toMap().value(QStringLiteral("URL")).toUrl();
-        QCOMPARE(listed.toLocalFile().endsWith(QLatin1Char('/')), folderForm);
-        const QString path = m_files + QLatin1Char('/') + lookedUp;
-        QCOMPARE(LQLoginItemRegistry::fileURLWithPath(path) == listed, index == 0);
+        QFETCH(QStringList, before);
+        QFETCH(QStringList, after);
+        QVERIFY(QDir(m_files).mkpath("Tavrin.app/Contents") && !makeFile("Monitor").isNull() && !makeFile("other").isNull());
+        QVERIFY(QFile::link(m_files + "/Tavrin.app", m_files + "/link.app") && QFile::link(makeFile("shared-helper"), m_files + "/Link"));
+        for (const QString &item : added) {
+            if (item == "entry:") // the autostart path a file: nothing can be listed
+                QVERIFY(TestSupport::writeFile(autostart(), "not a folder"));
+            else if (item.startsWith("entry:"))
+                QVERIFY(TestSupport::writeFile(autostart() + "/other.desktop", "[Desktop Entry]\nExec=" + QFile::encodeName(m_files + '/' + item.mid(6))));
+            else
+                QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(m_files + '/' + item.section(' ', 0, 0), item.endsWith(" hidden")));
+        }
+        before.replaceInStrings("%F", m_files);
+        after.replaceInStrings("%F", m_files);
+        const QString path = m_files + '/' + lookedUp;
+        QCOMPARE(listing(), before);
         QCOMPARE(LQLoginItemRegistry::indexForLoginItemWithPath(path), index);
-        QCOMPARE(LQLoginItemRegistry::removeLoginItemWithPath(path), index == 0);
-        QCOMPARE(LQLoginItemRegistry::allLoginItems()->size(), index == 0 ? 0 : 1);
+        QCOMPARE(LQLoginItemRegistry::removeLoginItemWithPath(path), index >= 0);
+        QCOMPARE(listing(), after);
     }
 
-    // An agent that does not answer ends the call with errAETimeout instead of hanging.
-    void agentNotAnswering()
-    {
-        const QString path = makeFile(QStringLiteral("item"));
-        QCOMPARE(addURL(QUrl::fromLocalFile(path), false), noErr);
-        const UInt32 pid = agentPid();
-        QVERIFY(pid != 0);
-        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
-        QElapsedTimer clock;
-        clock.start();
-        CFArrayRef items = nullptr;
-        const OSStatus err = LIAECopyLoginItems(&items);
-        qInfo("listing of a stopped agent returned %d after %lld ms", int(err), clock.elapsed());
-        ::kill(pid_t(pid), SIGCONT);
-        QCOMPARE(err, OSStatus(errAETimeout));
-        QVERIFY(items == nullptr);
-        // Resumed, the same agent answers again (the late reply to the abandoned call did
-        // not end it).
-        QCOMPARE(listedPaths(), QStringList{path});
-        QCOMPARE(agentPid(), pid);
-    }
-
-    // An 'errn' in the reply decides the result; one that cannot be read as a 16-bit
-    // integer fails the call with the status of that read.
+    // An FOUR_CHAR_CODE("errn") in the reply decides the result; one not read as a 16-bit integer fails the call.
     void replyErrorNumber_data()
     {
-        QTest::addColumn<ErrorReply>("errorReply");
+        QTest::addColumn<DescType>("type");
+        QTest::addColumn<QByteArray>("data");
         QTest::addColumn<OSStatus>("status");
-        QTest::newRow("16-bit error") << ErrorReply{typeSInt16, bytesOf(SInt16(-1728))} << OSStatus(-1728);
-        QTest::newRow("16-bit zero") << ErrorReply{typeSInt16, bytesOf(SInt16(0))} << OSStatus(noErr);
-        QTest::newRow("32-bit that fits") << ErrorReply{typeSInt32, bytesOf(SInt32(-50))} << OSStatus(-50);
-        QTest::newRow("32-bit that does not fit") << ErrorReply{typeSInt32, bytesOf(SInt32(70000))}
-                                                  << OSStatus(errAECoercionFail);
-        QTest::newRow("text") << ErrorReply{typeUnicodeText, QByteArray("-\0001\000", 4)} << OSStatus(errAECoercionFail);
-        QTest::newRow("wrong size") << ErrorReply{typeSInt16, QByteArray("\x01", 1)} << OSStatus(errAECoercionFail);
+        QTest::newRow("16-bit error") << DescType(typeSInt16) << bytesOf(SInt16(-1728)) << OSStatus(-1728);
+        QTest::newRow("16-bit zero") << DescType(typeSInt16) << bytesOf(SInt16(0)) << OSStatus(noErr);
+        QTest::newRow("32-bit, the least that fits") << DescType(typeSInt32) << bytesOf(SInt32(-32768)) << OSStatus(-32768);
+        QTest::newRow("32-bit, the least that does not fit") << DescType(typeSInt32) << bytesOf(SInt32(32768)) << OSStatus(errAECoercionFail);
+        QTest::newRow("32-bit of two bytes") << DescType(typeSInt32) << QByteArray("\1\2", 2) << OSStatus(errAECoercionFail);
+        QTest::newRow("text") << DescType(typeUnicodeText) << QByteArray("-\0001\000", 4) << OSStatus(errAECoercionFail);
+        QTest::newRow("16-bit of one byte") << DescType(typeSInt16) << QByteArray("\x01", 1) << OSStatus(errAECoercionFail);
     }
     void replyErrorNumber()
     {
-        QFETCH(ErrorReply, errorReply);
+        QFETCH(DescType, type);
+        QFETCH(QByteArray, data);
         QFETCH(OSStatus, status);
-        g_errorReply = errorReply;
-        FakeSystemEvents fake;
-        fake.start();
-        fake.ready.acquire();
-        QCOMPARE(fake.started.load(), noErr);
-        CFArrayRef items = nullptr;
-        const OSStatus err = LIAECopyLoginItems(&items);
-        fake.quit();
-        fake.wait();
-        QCOMPARE(err, status);
-        QCOMPARE(items != nullptr, status == noErr);
-        if (items)
-            CFRelease(items);
-        QCOMPARE(agentPid(), UInt32(0));
+        std::tie(g_errnType, g_errnData) = std::tie(type, data);
+        std::atomic<OSStatus> started = 1;
+        std::unique_ptr<QThread> fake(QThread::create([&] {
+            AEInstallEventHandler(kAECoreSuite, kAEGetData, fakeGetData, nullptr, false);
+            if ((started = AEStartReceivingEvents(FOUR_CHAR_CODE("sevs"))) == noErr)
+                QEventLoop().exec();
+            AEStopReceivingEvents();
+        }));
+        for (fake->start(); started == 1;)
+            QThread::msleep(5);
+        QCOMPARE(started.load(), noErr);
+        const QStringList items = listing();
+        fake->quit();
+        fake->wait();
+        QCOMPARE(items, status == noErr ? QStringList() : ::status(status));
     }
 
-    // Add three, list them in order, remove the middle one: the files on disk follow.
-    void roundTrip()
+    // zvtool login-items as a script uses it, on the user's bus and on one open to every user;
+    // otherUserCannotReachAgent: another user lists and removes nothing.
+    void zvtoolLoginItems_data()
     {
-        const QStringList paths{makeFile(QStringLiteral("first")), makeFile(QStringLiteral("sec%ond $x")),
-                                makeFile(QStringLiteral("third"))};
-        const QList<bool> hidden{false, true, false};
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(LQLoginItemRegistry::addLoginItemWithPathHideIt(paths.at(i), hidden.at(i)));
-        const std::optional<QVariantList> items = LQLoginItemRegistry::allLoginItems();
-        QVERIFY(items && items->size() == 3);
-        for (int i = 0; i < 3; ++i) {
-            QCOMPARE(items->at(i).toMap().value(QStringLiteral("URL")).toUrl(), QUrl::fromLocalFile(paths.at(i)));
-            QCOMPARE(items->at(i).toMap().value(QStringLiteral("Hidden")).toBool(), hidden.at(i));
-        }
-        QVERIFY(LQLoginItemRegistry::removeLoginItemWithPath(paths.at(1)));
-        QCOMPARE(listedPaths(), (QStringList{paths.at(0), paths.at(2)}));
+        QTest::addColumn<bool>("openBus");
+        QTest::newRow("otherUserCannotReachAgent: the user's session bus") << false;
+        QTest::newRow("otherUserCannotReachAgent: a bus open to every user") << true;
+    }
+    void zvtoolLoginItems()
+    {
+        QFETCH(bool, openBus);
+        PrivateBus open;
+        QVERIFY(!openBus || open.start(true));
+        const QString bus = openBus ? open.address : m_bus.address, app = m_files + "/Pelloma.app", monitor = m_files + "/Pelloma \"Monitor\"";
+        const QByteArray appLine = "{\"hidden\":false,\"path\":\"" + app.toUtf8() + "\"}\n";
+        const QByteArray monitorLine = "{\"hidden\":true,\"path\":\"" + m_files.toUtf8() + "/Pelloma \\\"Monitor\\\"\"}\n";
+        const auto list = [&](bool asNobody) { const TestSupport::Run run = zvtool({"list"}, bus, asNobody);
+                                               return run.exitCode == 0 ? run.out : "exit " + QByteArray::number(run.exitCode); };
+        QVERIFY(QDir().mkpath(app) && TestSupport::writeFile(monitor, "x"));
+        for (const QStringList &usage : QList<QStringList>{{}, {"purge"}, {"add", "--hidden"}, {"add", "/a", "/b"}, {"remove"},
+                                                           {"list", "x"}, {"quit-agent", "x"}})
+            QVERIFY2(zvtool(usage, bus).exitCode == 2, qPrintable(usage.join(' ')));
+        QCOMPARE(list(false), QByteArray());
+        QVERIFY(zvtool({"add", app}, bus).exitCode == 0 && zvtool({"add", "--hidden", monitor}, bus).exitCode == 0);
+        QCOMPARE(zvtool({"add", m_files + "/missing"}, bus).exitCode, 1);
+        QCOMPARE(zvtool({}, bus, true).exitCode, 2); // nobody does run zvtool
+        QCOMPARE(list(true), QByteArray("exit 1"));
+        QCOMPARE(zvtool({"remove", app}, bus, true).exitCode, 1);
+        QCOMPARE(list(false), appLine + monitorLine);
+        QVERIFY(zvtool({"remove", app + '/'}, bus).exitCode == 0 && zvtool({"remove", app}, bus).exitCode == 1);
+        QCOMPARE(list(false), monitorLine);
+        QVERIFY((openBus || agentPid() != 0) && zvtool({"quit-agent"}, bus).exitCode == 0 && agentPid() == 0 && zvtool({"quit-agent"}, bus).exitCode == 0);
+        QCOMPARE(list(false), monitorLine);
+    }
 
-        const QStringList files = QDir(autostart()).entryList({QStringLiteral("*.desktop")}, QDir::Files, QDir::Name);
-        QCOMPARE(files.size(), 2);
-        QStringList onDisk;
-        for (const QString &file : files) {
-            const QByteArray text = TestSupport::readFile(autostart() + QLatin1Char('/') + file);
-            QVERIFY(text.startsWith("[Desktop Entry]\n"));
-            QVERIFY(!text.contains("\nHidden="));
-            QVERIFY(text.contains("\nX-SystemEvents-Hidden=false\n"));
-            for (const QByteArray &line : text.split('\n'))
-                if (line.startsWith("X-SystemEvents-Path="))
-                    onDisk << QString::fromUtf8(line.mid(20));
+    // A parameter read: converted, at most the buffer (10 bytes) copied, the whole size told.
+    void descriptorReads_data()
+    {
+        QTest::addColumn<DescType>("from");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<DescType>("to");
+        QTest::addColumn<OSErr>("status");
+        QTest::addColumn<QByteArray>("result"); // in the buffer
+        QTest::newRow("shor to long") << DescType(typeSInt16) << bytesOf(SInt16(-5)) << DescType(typeSInt32) << OSErr(noErr) << bytesOf(-5);
+        QTest::newRow("text to bool") << DescType(typeUnicodeText) << QByteArray("t\0", 2) << DescType(typeBoolean) << OSErr(errAECoercionFail) << QByteArray();
+        QTest::newRow("type to enum") << DescType(typeType) << bytesOf(FOUR_CHAR_CODE("end ")) << DescType(typeEnumerated) << OSErr(noErr) << bytesOf(FOUR_CHAR_CODE("end "));
+        QTest::newRow("wildcard keeps the type") << DescType(typeBoolean) << QByteArray("\1", 1) << DescType(typeWildCard) << OSErr(noErr) << QByteArray("\1", 1);
+        QTest::newRow("40 bytes of text") << DescType(typeUnicodeText) << QByteArray(40, 'a') << DescType(typeUnicodeText) << OSErr(noErr) << QByteArray(10, 'a');
+    }
+    void descriptorReads()
+    {
+        QFETCH(DescType, from);
+        QFETCH(QByteArray, data);
+        QFETCH(DescType, to);
+        QFETCH(OSErr, status);
+        QFETCH(QByteArray, result);
+        AEDesc record{typeNull, nullptr};
+        QByteArray buffer(11, 'z');
+        Size got = -1;
+        DescType type = 0;
+        QVERIFY(AECreateList(nullptr, 0, true, &record) == noErr && AEPutParamPtr(&record, FOUR_CHAR_CODE("test"), from, data.constData(), data.size()) == noErr);
+        QCOMPARE(AEGetParamPtr(&record, FOUR_CHAR_CODE("test"), to, &type, buffer.data(), 10, &got), status);
+        AEDisposeDesc(&record);
+        QCOMPARE(type, status != noErr ? 0 : to == typeWildCard ? from : to);
+        QCOMPARE(buffer, result + QByteArray(11 - result.size(), 'z'));
+        QCOMPARE(got, status == noErr ? Size(qMax(result.size(), data.size())) : Size(-1)); // the whole size
+    }
+
+    // An event's bytes come back the same; cut or changed, errAECorruptData and the null descriptor.
+    void flattenRoundTripAndDamage()
+    {
+        const ProcessSerialNumber psn{0, 42};
+        const QString path = "/Applications/Tävrin.app";
+        const SInt32 position = 3;
+        AEDesc target{typeNull, nullptr}, index = target, container = target, specifier = target, event = target, copy = target;
+        QVERIFY(AECreateDesc(typeProcessSerialNumber, &psn, sizeof(psn), &target) == noErr
+                && AECreateAppleEvent(kAECoreSuite, kAECreateElement, &target, kAutoGenerateReturnID, kAnyTransactionID, &event) == noErr
+                && AEPutParamPtr(&event, FOUR_CHAR_CODE("ppth"), typeUnicodeText, path.utf16(), path.size() * 2) == noErr
+                && AECreateDesc(typeSInt32, &position, sizeof(position), &index) == noErr
+                && CreateObjSpecifier(FOUR_CHAR_CODE("logi"), &container, formAbsolutePosition, &index, true, &specifier) == noErr
+                && AEPutParamDesc(&event, keyDirectObject, &specifier) == noErr);
+        QVERIFY(index.descriptorType == typeNull && !index.dataHandle); // disposed as asked
+        const QByteArray bytes = AEFlattenDescToBytes(&event);
+        for (AEDesc *d : {&target, &specifier, &event, &event}) // the second time on the null descriptor
+            QVERIFY(AEDisposeDesc(d) == noErr && d->descriptorType == typeNull && !d->dataHandle);
+        QCOMPARE(AEUnflattenDescFromBytes(bytes, &copy), OSStatus(noErr));
+        QCOMPARE(AEFlattenDescToBytes(&copy), bytes);
+        AEDisposeDesc(&copy);
+        for (int i = 0; i < bytes.size(); ++i) {
+            QVERIFY(AEUnflattenDescFromBytes(bytes.left(i), &copy) == errAECorruptData && copy.descriptorType == typeNull);
+            for (const char value : {'\0', '\x7f', '\xff'}) {
+                QByteArray changed = bytes;
+                changed[i] = value;
+                const OSStatus err = AEUnflattenDescFromBytes(changed, &copy);
+                QVERIFY(err == noErr || (err == errAECorruptData && copy.descriptorType == typeNull));
+                AEDisposeDesc(&copy);
+            }
         }
-        QCOMPARE(onDisk, (QStringList{paths.at(0), paths.at(2)}));
-        // The Exec line starts the item as a desktop would read it.
-        const QByteArray exec = TestSupport::readFile(autostart() + QLatin1Char('/') + files.first());
-        QVERIFY(exec.contains("\nExec=\"" + paths.at(0).toUtf8() + "\"\n"));
-        QCOMPARE(LoginItemStore::programOfExec(LoginItemStore::execForPath(paths.at(1))), paths.at(1));
+    }
+
+    // Paths from UTF-8 to UTF-16: whole characters, within the buffer.
+    void stringBytes_data()
+    {
+        QTest::addColumn<QByteArray>("utf8");
+        QTest::addColumn<int>("capacity");  // bytes of UTF-16
+        QTest::addColumn<int>("converted"); // UTF-16 units; -1: not UTF-8
+        QTest::newRow("exactly fits") << QByteArray("/ab") << 6 << 3;
+        QTest::newRow("one byte short") << QByteArray("/ab") << 5 << 2;
+        QTest::newRow("surrogate pair kept whole") << QByteArray("/\xF0\x9F\x98\x80") << 4 << 1;
+        QTest::newRow("invalid UTF-8") << QByteArray("/a\xC3(") << 100 << -1;
+        QTest::newRow("encoded surrogate") << QByteArray("/\xED\xA0\x80") << 100 << -1;
+    }
+    void stringBytes()
+    {
+        QFETCH(QByteArray, utf8);
+        QFETCH(int, capacity);
+        QFETCH(int, converted);
+        const auto bytes = [](const char *data) { return reinterpret_cast<const UInt8 *>(data); };
+        CFStringRef s = CFStringCreateWithBytes(nullptr, bytes(utf8.constData()), utf8.size(), kCFStringEncodingUTF8, false);
+        QVERIFY(!CFStringCreateWithBytes(nullptr, bytes("abc"), 3, kCFStringEncodingUnicode, false)); // an odd size
+        QCOMPARE(s != nullptr, converted >= 0);
+        QByteArray buffer(capacity, '\0');
+        CFIndex used = -1;
+        const CFIndex n = s ? CFStringGetBytes(s, CFRangeMake(0, CFStringGetLength(s)), kCFStringEncodingUnicode, 0, false,
+                                               reinterpret_cast<UInt8 *>(buffer.data()), capacity, &used) : -1;
+        const QString expected = s ? QString::fromUtf8(utf8).left(converted) : QString();
+        QVERIFY(n == converted && used == (s ? converted * 2 : -1));
+        QCOMPARE(buffer.left(qMax(used, CFIndex(0))), QByteArray(reinterpret_cast<const char *>(expected.utf16()), expected.size() * 2));
+        if (s)
+            CFRelease(s);
     }
 };
 
