@@ -7,7 +7,6 @@
 #include "PropertyList_p.h"
 #include "TestSupport.h"
 #include "ZVUninstallProcedure_p.h"
-#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <grp.h>
@@ -48,8 +47,8 @@ private slots:
     }
 
     // The program on a table holding BYTES (none when null; "{T}" in ARGS and ERR is its path):
-    // a clean table passes in every form a Mac writes a dictionary in, with a note per process
-    // name unless --quiet; findings come in the table's order, "%@" standing for --user or else
+    // a clean table passes, read by the lookup's reader (every form a Mac writes, as the property
+    // list tests try), with a note per process name unless --quiet; findings come in the table's order, "%@" standing for --user or else
     // for the user running the check; an unreadable table and wrong arguments are refused.
     void program_data()
     {
@@ -61,9 +60,6 @@ private slots:
             oldStyle += quoted(it.key()) + " = " + quoted(it.value().toString()) + ";\n";
         oldStyle += u'}';
         const QString xml = QString::fromUtf8(PropertyList::toData(m_clean, PropertyList::Format::XML));
-        auto encoded = [](const QString &text, QStringConverter::Encoding e) {
-            return QByteArray(QStringEncoder(e, QStringConverter::Flag::WriteBom).encode(text));
-        };
         QStringList notes;
         for (const char *key : {"ApplicationExecName", "MonitorExecName", "DaemonExecName", "WebManagementExecName", "ExecuterName",
                                 "STunnelName", "SchedulerExecuterName", "SchedulerSTunnelName"})
@@ -76,9 +72,6 @@ private slots:
         row("xml, notes", xml.toUtf8(), {"{T}"}, 0, none, notes);
         row("xml, notes, --user", xml.toUtf8(), {"{T}", "--user", "ann"}, 0, none, notes);
         row("old-style", oldStyle.toUtf8(), quiet, 0, none, none);
-        row("old-style, utf-16be", encoded(oldStyle, QStringConverter::Utf16BE), quiet, 0, none, none);
-        row("xml, utf-16le", encoded(QString(xml).replace("UTF-8", "UTF-16"), QStringConverter::Utf16LE), quiet, 0, none, none);
-        row("xml, utf-8 with bom", encoded(xml, QStringConverter::Utf8), quiet, 0, none, none);
         row("binary", PropertyList::toData(m_clean, PropertyList::Format::Binary), quiet, 0, none, none);
         QVariantMap table = m_clean;
         table.insert({{"LogoutCommandOutputFilePath", "/tmp/logout.txt"}, {"ApplicationName", ""}, {"LoginInfo", "/home/%@"}});
@@ -95,13 +88,10 @@ private slots:
         huge.insert("Filler", QString(5 << 20, u'x'));
         const QString problem = "zvtool: check-deployment: {T}: ";
         row("no file", QByteArray(), {"{T}"}, 1, none, {problem + "no such file"});
-        row("empty file", "", {"{T}"}, 1, none, {problem + "not a readable property list"});
-        row("garbage", QByteArray("\x00\x01not a plist\xff", 15), {"{T}"}, 1, none, {problem + "not a readable property list"});
         row("cut short", "<?xml version=\"1.0\"?><plist><dict><key>Yes</key>", {"{T}"}, 1, none, {problem + "not a readable property list"});
         row("beyond 4 MiB", PropertyList::toData(huge, PropertyList::Format::XML), {"{T}"}, 1, none, {problem + "not a readable property list"});
         row("array", PropertyList::toData(QVariantList{"Yes"}, PropertyList::Format::XML), {"{T}"}, 1, none,
             {problem + "the property list is not a dictionary"});
-        row("binary string", PropertyList::toData("Yes", PropertyList::Format::Binary), {"{T}"}, 1, none, {problem + "the property list is not a dictionary"});
         row("nothing", QByteArray(), none, 2, none, {"zvtool: check-deployment needs the path of a table (Localizable.plist)"});
         row("two tables", QByteArray(), {"a.plist", "b.plist"}, 2, none, {"zvtool: check-deployment takes one table, not 'b.plist' as well"});
         row("user without name", QByteArray(), {"a.plist", "--user"}, 2, none, {"zvtool: check-deployment: --user needs a user name"});

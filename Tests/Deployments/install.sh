@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# install.sh SOURCE_DIR BUILD_DIR: "cmake --install" into a temp prefix holds the library, the headers,
-# the application with its resources and zvtool; a program built against the installed API runs.
+# install.sh SOURCE_DIR BUILD_DIR: "cmake --install" into a temp prefix holds the library, the
+# headers, the application with its resources and zvtool, and a program built against the
+# installed headers and library runs.
 set -u
-src=$1 build=$2 passed=0 failed=0
-prefix=$(mktemp -d "$build/install-test.XXXXXX") && trap 'rm -rf "$prefix"' EXIT
+src=$1 build=$2
+prefix=$(mktemp -d "$build/install-test.XXXXXX")
+trap 'rm -rf "$prefix"' EXIT
+passed=0 failed=0
 check() { if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); echo "FAIL: $*"; fi; }
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in lib/libZVCommon.so bin/Uninstaller bin/zvtool bin/Info.plist bin/Localizable.plist \

@@ -41,7 +41,8 @@ class PagesTest : public QObject {
     QVariantMap m_table;  // empty for brand "none"
     std::unique_ptr<MainInterface> m_ui;
     ZVUninstaller *c = nullptr;
-    QStringList m_steps, m_progress, m_progressPage;  // what the last run noted; its progress page
+    QStringList m_steps, m_progress, m_progressPage;  // what the run noted; its progress page as it began
+    std::atomic<bool> m_released{true}, m_ranWhileHeld{false};  // another uninstall's lock; a step run while it was held
     QString s(const QString &rel) const { return m_dir.path() + rel; }
     QString v(const QString &key) const { return m_table.value(key).toString(); }
     QString product(const char *format) const { return QString(format).arg(QString::fromUtf8(b->product)); }
@@ -80,13 +81,6 @@ class PagesTest : public QObject {
         QTest::mouseClick(c->nextButton, Qt::LeftButton);
         std::sort(seen.begin() + qMin<qsizetype>(2, seen.size()), seen.end());
         return seen;
-    }
-    void uninstall()
-    {
-        c->tabView->setCurrentIndex(1);
-        c->updateUI();
-        m_steps.clear(), m_progress.clear(), m_progressPage.clear();
-        QTest::mouseClick(c->nextButton, Qt::LeftButton);
     }
     // The steps as noted: "stop KEY" stands for its value, "remove =..." for a path in the sandbox's /home.
     QStringList expectedSteps() const
@@ -161,7 +155,8 @@ private slots:
         m_ui = std::make_unique<MainInterface>();
         c = m_ui->controller();
         c->stepObserver = [this](const QString &step) {
-            if (m_progressPage.isEmpty())  // the progress page as the run begins
+            m_ranWhileHeld = m_ranWhileHeld || (step.startsWith("unsetenv") && !m_released);
+            if (m_progressPage.isEmpty())
                 m_progressPage << c->mPaneBox2TextField->text() << c->tabTitle->text()
                                << QString::number(c->uninstallPaneBox1->isVisible()) + QString::number(c->uninstallPaneBox2->isVisible());
             if (step == QLatin1String("progress 64.000000"))
@@ -219,18 +214,13 @@ private slots:
     // listing for a second, and the run waits for it.
     void waitsForAnotherUninstallThenRuns()
     {
-        std::unique_ptr<FileLock> other;
-        std::atomic<bool> released{b != kBrands}, ranWhileHeld{false};
-        if (!released)
-            other = std::make_unique<FileLock>(v("UninstallProcessInstanceCommandOutputFilePath") + ".lock", 0);
-        QVERIFY(released || other->isHeld());
-        std::thread releaser([&] { std::this_thread::sleep_for(std::chrono::seconds(released ? 0 : 1)), released = true, other.reset(); });
-        const auto observer = c->stepObserver;
-        c->stepObserver = [&](const QString &step) { ranWhileHeld = ranWhileHeld || (step.startsWith("unsetenv") && !released), observer(step); };
-        uninstall();
+        auto other = b == kBrands ? std::make_unique<FileLock>(v("UninstallProcessInstanceCommandOutputFilePath") + ".lock", 0) : nullptr;
+        QVERIFY(!other || other->isHeld());
+        m_released = !other;
+        std::thread releaser([&] { std::this_thread::sleep_for(std::chrono::seconds(other ? 1 : 0)), m_released = true, other.reset(); });
+        QTest::mouseClick(c->nextButton, Qt::LeftButton);
         releaser.join();
-        c->stepObserver = observer;
-        QVERIFY(!ranWhileHeld);
+        QVERIFY(!m_ranWhileHeld);
         QCOMPARE(m_progressPage, (QStringList{product("Uninstalling %1"), "Easy Uninstaller on Mac ", "01"}));
         QStringList progress;
         for (int i = 1; i <= 17; ++i)
