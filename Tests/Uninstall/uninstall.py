@@ -1,10 +1,7 @@
 #!/usr/bin/env python3
-"""Each brand's sample table made into deployments: for a real installation it passes zvtool
-check-deployment; in a sandbox with the sample product installed, a user without rights changes
-nothing (exit 3, one line), `uninstall plan --json` changes nothing and names exactly what
-`uninstall run --report` then removes and stops, and the report matches the disk and the
-processes. Runs as root in a private pid and mount namespace.   uninstall.py SOURCE_DIR BUILD_DIR
-"""
+"""uninstall.py SOURCE_DIR BUILD_DIR, as root in a private pid and mount namespace. Each brand's sample
+table made a real installation's deployment passes check-deployment; in a sandbox with the sample
+product, zvtool uninstall without rights changes nothing, and plan names what run removes and stops."""
 import contextlib, importlib.util, json, os, re, shutil, stat, subprocess, sys, tempfile, threading
 
 SRC, BUILD = sys.argv[1:3]

@@ -1,9 +1,7 @@
-// The wizard driven through its real buttons and alert, its uninstall run for real in a sandbox.
-// One process serves one brand (the table of values is process-wide): ZV_TEST_BRAND "tavrin",
-// "pelloma" (the same sandbox table under another name) or "none" (no table, no bundle
-// information: the keys are the values, relative paths in the sandbox). ctest runs it in a private
-// pid namespace, where stopping processes by name reaches only its own. Screenshots go to
-// <build>/screenshots/<brand>/.
+// The wizard driven through its real buttons and alert, its uninstall run for real in a sandbox, in
+// a private pid namespace. One process serves one brand, ZV_TEST_BRAND: "tavrin", "pelloma" (the
+// same sandbox table under another name) or "none" (no table: the keys are the values, relative
+// paths in the sandbox). Screenshots go to <build>/screenshots/<brand>/.
 #include "FileLock_p.h"
 #include "MainInterface.h"
 #include "ModalAnswerer.h"
