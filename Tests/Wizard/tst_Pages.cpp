@@ -100,13 +100,8 @@ class PagesTest : public QObject {
         }
         return steps;
     }
-    QStringList removed() const  // made in the sandbox before the run, the applications folder as a folder
-    {
-        QStringList paths;
-        for (const QString &step : expectedSteps())
-            paths << (step.startsWith("remove ") ? QStringList{step.mid(7)} : QStringList());
-        return paths;
-    }
+    // The paths removed, made before the run (the applications folder as a folder).
+    QStringList removed() const { return expectedSteps().filter(QRegularExpression("^remove ")).replaceInStrings(QRegularExpression("^remove "), ""); }
 
 private slots:
     void initTestCase()
@@ -138,6 +133,7 @@ private slots:
             QVERIFY(PropertyList::writeFile(QVariantMap{{"CFBundleVersion", "3.2.1"}}, s("/Info.plist"), PropertyList::Format::XML, true));
             qputenv("HOME", QFile::encodeName(s("/home/") + NSUserName()));
             const QStringList files = removed() << s("/keep/other-vendor.txt");
+            QCOMPARE(files.size(), 13);
             for (const QString &file : files)
                 QVERIFY(TestSupport::writeFile(file + (file == v("ApplicationsFolder") ? "/bin/App" : ""), "x"));
             QVariantList schedules;  // both brands' records, two of them in progress
