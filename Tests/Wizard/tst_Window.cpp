@@ -1,180 +1,168 @@
-// The window class and the framed view.
+// The lookup's process-wide table (first, before anything looks a value up): never loaded for a
+// null key; tried again while it is missing, damaged, no dictionary or oversized (judged by its
+// size, not read); once loaded, kept. The window refuses the window manager's close request; its
+// background pattern, the images (a deployment's own before the built-in ones), the framed view.
 #include "NSBundle_p.h"
+#include "PropertyList_p.h"
+#include "TestSupport.h"
 #include "ZVUWhiteBackgroundView.h"
+#include "ZVLocalizedString.h"
 #include "ZVUninstallerWindow.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QSignalSpy>
-#include <QWindow>
-#include <QtGui/qguiapplication_platform.h>
-#include <cstring>
-#include <xcb/xcb.h>
-#include <QImage>
-#include <QPainter>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
+#include <QtGui/qguiapplication_platform.h>
+#include <sys/resource.h>
+#include <xcb/xcb.h>
 
-// Notes that a close request reached the window.
-struct CloseSpy : QObject {
-    bool seen = false;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        seen = seen || event->type() == QEvent::Close;
-        return false;
-    }
-};
+static QString L(const QString &key) { return ZVLocalizedString(key, QString()); }
+// A valid table of SIZE bytes: blanks before the closing tag pad it out.
+static QByteArray padded(qint64 size)
+{
+    const QByteArray head = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>A</key><string>big</string></dict>";
+    return head + QByteArray(size - head.size() - 9, ' ') + "</plist>\n";
+}
 
 class WindowTest : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    QString table() const { return m_dir.filePath(QStringLiteral("Localizable.plist")); }
+
 private slots:
     void initTestCase() { Q_INIT_RESOURCE(Uninstaller); }
 
-    void titledOnlyWhateverTheStyleAsked_data()
+    // Each row first offers a good table to a null-key lookup, which must not load it, then leaves
+    // the row's file (none when null; made SPARSE bytes long when given) to the lookup of "A".
+    void notLoaded_data()
     {
-        QTest::addColumn<unsigned>("styleMask");
-        QTest::newRow("borderless") << unsigned(NSBorderlessWindowMask);
-        QTest::newRow("titled") << unsigned(NSTitledWindowMask);
-        QTest::newRow("closable and resizable") << unsigned(NSTitledWindowMask | NSClosableWindowMask | NSResizableWindowMask);
-        QTest::newRow("everything") << 0xffffffffu;
+        QTest::addColumn<QByteArray>("bytes"); QTest::addColumn<qint64>("sparse");
+        QTest::newRow("no table") << QByteArray() << qint64(0);
+        QTest::newRow("damaged") << QByteArray("<?xml version=\"1.0\"?><plist><dict><key>A</key><string>broken") << qint64(0);
+        QTest::newRow("not a dictionary") << PropertyList::toData(QVariantList{"A"}, PropertyList::Format::Binary) << qint64(0);
+        QTest::newRow("one byte over") << padded(kLocalizedStringsMaxBytes + 1) << qint64(0);
+        QTest::newRow("400 MB, sparse") << QByteArray("<?xml version=\"1.0\"?><plist><dict>") << (qint64(400) << 20);
     }
-    void titledOnlyWhateverTheStyleAsked()
+    void notLoaded()
     {
-        QFETCH(unsigned, styleMask);
-        ZVUninstallerWindow window(QRect(0, 0, 500, 300), styleMask, NSBackingStoreRetained, true);
-        QCOMPARE(window.styleMask(), NSWindowStyleMask(NSTitledWindowMask));
-        QCOMPARE(window.backingType(), NSBackingStoreType(NSBackingStoreBuffered));
-        const Qt::WindowFlags flags = window.windowFlags();
-        QVERIFY(flags.testFlag(Qt::Window));
-        QVERIFY(flags.testFlag(Qt::WindowTitleHint));
-        QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
-        QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
-        QVERIFY(!flags.testFlag(Qt::WindowMinimizeButtonHint));
-        QVERIFY(!flags.testFlag(Qt::WindowMaximizeButtonHint));
-        QCOMPARE(window.minimumSize(), QSize(500, 300));
-        QCOMPARE(window.maximumSize(), QSize(500, 300));
-        QVERIFY(window.canBecomeKeyWindow());
-        QVERIFY(!window.isOpaque());
-        QVERIFY(window.hasShadow());
-        QCOMPARE(window.windowOpacity(), 1.0);
+        QFETCH(QByteArray, bytes); QFETCH(qint64, sparse);
+        QVERIFY(TestSupport::useTable(m_dir.path(), {{"A", "from a good table"}}));
+        QVERIFY(!L(QString()).isNull() && L(QString()).isEmpty() && QFile::remove(table()));
+        QVERIFY(bytes.isNull() || (TestSupport::writeFile(table(), bytes) && (!sparse || QFile::resize(table(), sparse))));
+        struct rusage before, after;
+        ::getrusage(RUSAGE_SELF, &before);
+        QCOMPARE(L("A"), QStringLiteral("A"));
+        ::getrusage(RUSAGE_SELF, &after);
+        QVERIFY2(after.ru_maxrss - before.ru_maxrss < 32 * 1024, "the file was read whole");
+        QCOMPARE(L(""), QStringLiteral(""));
     }
 
-    // The window manager's close request: WM_DELETE_WINDOW sent to the real X window (run
-    // under Xvfb, ctest WizardWindowX11), and the same request as Qt delivers it elsewhere.
+    void tableAtTheLimitIsRead()
+    {
+        QVERIFY(TestSupport::writeFile(table(), padded(kLocalizedStringsMaxBytes)));
+        QCOMPARE(ZVReadLocalizedStringsTable(table()).value_or(QVariant()).toMap().value("A").toString(), QStringLiteral("big"));
+    }
+
+    // The first table found is loaded; a second one written afterwards is never read.
+    void lookups_data()
+    {
+        QTest::addColumn<QString>("key"); QTest::addColumn<QString>("expected");
+        for (const auto &[key, expected] : {std::pair("A", "first"), {"Line", "one\n two"}, {"B", "B"}, {"Z", "Z"}, {"N", "N"}, {"a", "a"}})
+            QTest::newRow(key) << key << expected;
+        QTest::newRow("null key") << QString() << "";
+    }
+    void lookups()
+    {
+        QFETCH(QString, key); QFETCH(QString, expected);
+        static const bool loaded = TestSupport::useTable(m_dir.path(), {{"A", "first"}, {"N", 42}, {"Line", "one\n two"}})
+            && L("A") == QLatin1String("first") && TestSupport::useTable(m_dir.path(), {{"A", "second"}, {"B", "b"}});
+        QVERIFY(loaded);
+        QCOMPARE(L(key), expected);
+    }
+
+    // WM_DELETE_WINDOW sent to the real X window (ctest WizardWindowX11, under Xvfb); the
+    // request as Qt delivers it elsewhere is tried on every page by WizardPages.
     void closeRequestIsRefused()
     {
+        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+        if (!x11 || QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs X: ctest WizardWindowX11");
         ZVUninstallerWindow window(QRect(0, 0, 200, 120), NSTitledWindowMask, NSBackingStoreBuffered, false);
         window.makeKeyAndOrderFront();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
-        CloseSpy spy;
+        struct : QObject { bool seen = false; bool eventFilter(QObject *, QEvent *e) override { return seen |= e->type() == QEvent::Close, false; } } spy;
         window.windowHandle()->installEventFilter(&spy);
-        auto *x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
-        if (xcb_connection_t *c = QGuiApplication::platformName() == QLatin1String("xcb") && x11 ? x11->connection() : nullptr) {
-            auto atom = [c](const char *name) {
-                xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-                const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-                free(r);
-                return a;
-            };
-            xcb_client_message_event_t message{};
-            message.response_type = XCB_CLIENT_MESSAGE;
-            message.format = 32;
-            message.window = xcb_window_t(window.winId());
-            message.type = atom("WM_PROTOCOLS");
-            message.data.data32[0] = atom("WM_DELETE_WINDOW");
-            message.data.data32[1] = XCB_CURRENT_TIME;
-            xcb_send_event(c, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
-            xcb_flush(c);
-        } else {
-            QCloseEvent request;
-            QApplication::sendEvent(window.windowHandle(), &request);
-        }
+        xcb_connection_t *c = x11->connection();
+        auto atom = [c](const char *name) {
+            xcb_intern_atom_reply_t *r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+            const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+            free(r);
+            return a;
+        };
+        xcb_client_message_event_t message{XCB_CLIENT_MESSAGE, 32, 0, xcb_window_t(window.winId()), atom("WM_PROTOCOLS"), {}};
+        message.data.data32[0] = atom("WM_DELETE_WINDOW");
+        xcb_send_event(c, 0, message.window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char *>(&message));
+        xcb_flush(c);
         QTRY_VERIFY(spy.seen);
         QCoreApplication::processEvents();
-        QVERIFY(window.isVisible());
-        QVERIFY(!window.close());
-        QVERIFY(window.isVisible());
-        QCOMPARE(lastClosed.count(), 0);
+        QVERIFY(window.isVisible() && lastClosed.isEmpty());
     }
 
     void backgroundIsThePattern()
     {
         ZVUninstallerWindow window(QRect(0, 0, 200, 120), NSTitledWindowMask, NSBackingStoreBuffered, false);
-        const QPixmap tile = NSImageNamed(QStringLiteral("defaultuninstallerBackground.png"));
-        QVERIFY(!tile.isNull());
-        QVERIFY(!window.backgroundColor().texture().isNull());
         const QImage shot = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        const QImage tileImage = tile.toImage().convertToFormat(QImage::Format_RGB32);
-        // The pattern repeats across the whole window.
+        const QImage tile = NSImageNamed("defaultuninstallerBackground.png").toImage().convertToFormat(QImage::Format_RGB32);
+        QVERIFY(!tile.isNull());
         for (int y = 0; y < shot.height(); y += 17)
             for (int x = 0; x < shot.width(); x += 13)
-                QCOMPARE(shot.pixel(x, y), tileImage.pixel(x % tileImage.width(), y % tileImage.height()));
+                QCOMPARE(shot.pixel(x, y), tile.pixel(x % tile.width(), y % tile.height()));
     }
 
     // A deployment's own image (here red) replaces the built-in one; a file that is no image
     // leaves the built-in one in use.
-    void imagesAreResources_data()
+    void images_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("supplied");
-        QTest::addColumn<bool>("red");
-        QTest::newRow("blue dot") << "DotBlue.tif" << "" << false;
-        QTest::newRow("gray dot") << "DotGray.tif" << "" << false;
-        QTest::newRow("background without extension") << "defaultuninstallerBackground" << "" << false;
-        QTest::newRow("deployment's blue dot") << "DotBlue.tif" << "DotBlue.tif" << true;
+        QTest::addColumn<QString>("supplied");  // "!": a file that is no image
+        QTest::addColumn<QString>("expected");  // "red", "built-in" or "none"
+        QTest::newRow("blue dot") << "DotBlue.tif" << "" << "built-in";
+        QTest::newRow("background without extension") << "defaultuninstallerBackground" << "" << "built-in";
+        QTest::newRow("no such image") << "NoSuchImage.tif" << "" << "none";
+        QTest::newRow("deployment's blue dot") << "DotBlue.tif" << "DotBlue.tif" << "red";
         QTest::newRow("deployment's background in another format") << "defaultuninstallerBackground"
-                                                                  << "defaultuninstallerBackground.tif" << true;
-        QTest::newRow("deployment's file is no image") << "DotGray.tif" << "DotGray.tif!" << false;
+                                                                  << "defaultuninstallerBackground.tif" << "red";
+        QTest::newRow("deployment's file is no image") << "DotGray.tif" << "DotGray.tif!" << "built-in";
     }
-    void imagesAreResources()
+    void images()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, supplied);
-        QFETCH(bool, red);
+        QFETCH(QString, name); QFETCH(QString, supplied); QFETCH(QString, expected);
         QTemporaryDir bundle;
+        QImage red(8, 8, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(supplied.isEmpty() || (supplied.endsWith('!') ? TestSupport::writeFile(bundle.filePath(supplied.chopped(1)), "no image")
+                                                               : red.save(bundle.filePath(supplied), "TIFF")));
         NSBundle::mainBundle().setResourcePath(bundle.path());
-        if (supplied.endsWith('!')) {
-            QFile garbage(bundle.filePath(supplied.chopped(1)));
-            QVERIFY(garbage.open(QIODevice::WriteOnly) && garbage.write("not an image") > 0);
-        } else if (!supplied.isEmpty()) {
-            QImage image(8, 8, QImage::Format_RGB32);
-            image.fill(Qt::red);
-            QVERIFY(image.save(bundle.filePath(supplied), "TIFF"));
-        }
         const QImage image = NSImageNamed(name).toImage();
         NSBundle::mainBundle().setResourcePath(QString());
-        QVERIFY(!image.isNull());
-        QCOMPARE(image.pixel(0, 0) == qRgb(255, 0, 0), red);
+        QCOMPARE(image.isNull(), expected == "none");
+        QCOMPARE(!image.isNull() && image.pixel(0, 0) == qRgb(255, 0, 0), expected == "red");
     }
 
-    void missingImageIsNull() { QVERIFY(NSImageNamed(QStringLiteral("NoSuchImage.tif")).isNull()); }
-
-    void frameIsOneGrayPixelAndNothingInside_data()
-    {
-        QTest::addColumn<QSize>("size");
-        QTest::newRow("small") << QSize(3, 3);
-        QTest::newRow("wide") << QSize(240, 20);
-        QTest::newRow("tall") << QSize(17, 131);
-    }
     void frameIsOneGrayPixelAndNothingInside()
     {
-        QFETCH(QSize, size);
-        ZVUWhiteBackgroundView view;
-        view.resize(size);
-        QImage image(size, QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        view.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
-        const QRgb gray = qRgb(128, 128, 128);
-        for (int y = 0; y < size.height(); ++y) {
-            for (int x = 0; x < size.width(); ++x) {
-                const bool edge = x == 0 || y == 0 || x == size.width() - 1 || y == size.height() - 1;
-                const QRgb p = image.pixel(x, y);
-                if (edge)
-                    QCOMPARE(p, gray);
-                else
-                    QCOMPARE(qAlpha(p), 0);
-            }
+        for (const QSize size : {QSize(3, 3), QSize(240, 20), QSize(17, 131)}) {
+            ZVUWhiteBackgroundView view;
+            view.resize(size);
+            QImage image(size, QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            view.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+            for (int y = 0; y < size.height(); ++y)
+                for (int x = 0; x < size.width(); ++x)
+                    QCOMPARE(image.pixel(x, y), x % (size.width() - 1) && y % (size.height() - 1) ? 0u : qRgb(128, 128, 128));
         }
     }
 };
