@@ -211,7 +211,7 @@ private slots:
     {
         ZVScheduleItem z;
         TavrinScheduleItem t;
-        for (const QString &text : {"yes", "Yes", "YES ", "", "1", "YES"}) {
+        for (const QString text : {"yes", "Yes", "YES ", "", "1", "YES"}) {
             z.setSSL(text);
             t.setSSL(text);
             QCOMPARE(z.isUseSSL() + t.isUseSSL(), text == "YES" ? 2 : 0);
