@@ -20,8 +20,13 @@ end-to-end tests. Results go to bench/mutants/<SEED>-<COUNT>.tsv (one line a mut
 planted change, so a survivor can be read and planted again) and the score is printed.
 
     bench/mutation.py [--seed N] [--count K] [--all] [--e2e] [--jobs J] [--list]
+                      [--replay FILE] [--resume]
 
---list only prints the sample. Not a test; it takes about a minute a mutant on two cores.
+--list only prints the sample. --replay FILE plants exactly the mutants of an earlier results
+file instead of a sample (each found again by its line's text, nearest to its old line number,
+so the same faults can be planted after the code around them has moved); its results go to
+FILE's name with "-replay" added. --resume keeps the mutants already in the results file and
+runs the rest. Not a test; it takes about a minute a mutant on two cores.
 """
 import argparse
 import os
@@ -49,8 +54,8 @@ MAP = [
     ("Common/Sources/Utilities/ZVProcessListing", "Processes|UninstallPlan"),
     ("Common/Sources/Utilities/ZVLocalizedString", "Wizard|CheckDeployment|Foundation"),
     ("Common/Sources/Model", "Schedules|LoginItems|Processes|Foundation"),
-    ("Common/Sources/Uninstall", "WizardPages|UninstallPlan|CheckDeployment"),
-    ("Sources/ZVAuthentication", "Authorization|Processes|WizardPages"),
+    ("Common/Sources/Uninstall", "Wizard(Pages|Procedure)|UninstallPlan|CheckDeployment"),
+    ("Sources/ZVAuthentication", "Authorization|Processes|Wizard(Pages|Procedure)"),
     ("Sources/ZVScheduleItem", "Schedules"),
     ("Sources/", "Wizard"),
     ("main.cpp", "Wizard|Deployments"),
@@ -168,6 +173,44 @@ def plant(tree, site):
     return full, text
 
 
+def key(site):
+    return (site[0], site[1], site[2], site[3], site[4])
+
+
+def recorded(results):
+    """The outcomes already in RESULTS, by mutant."""
+    done = {}
+    if os.path.exists(results):
+        for line in open(results, encoding="utf-8"):
+            if line.startswith("#") or not line.strip():
+                continue
+            f = line.rstrip("\n").split("\t")
+            done[(f[0], int(f[1]), f[2], int(f[3]), f[4])] = f[6]
+    return done
+
+
+def replayed(results):
+    """The mutants of RESULTS, each at the line of the same text nearest its recorded line."""
+    sample = []
+    for line in open(results, encoding="utf-8"):
+        if line.startswith("#") or not line.strip():
+            continue
+        f = line.rstrip("\n").split("\t")
+        path, number, kind, column, before, after, text = f[0], int(f[1]), f[2], int(f[3]), f[4], f[5], f[9]
+        try:
+            lines = open(os.path.join(ROOT, path), encoding="utf-8").read().split("\n")
+        except OSError:
+            print(f"gone: {path}:{number} {text}")
+            continue
+        matches = [i + 1 for i, l in enumerate(lines) if l.strip() == text]
+        if not matches:
+            print(f"gone: {path}:{number} {text}")
+            continue
+        found = min(matches, key=lambda n: abs(n - number))
+        sample.append((path, found, kind, column, before, after))
+    return sample
+
+
 def tests_for(path, everything):
     if everything:
         return None
@@ -207,11 +250,21 @@ def main():
     parser.add_argument("--e2e", action="store_true", help="the end-to-end tests as well")
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--replay")
+    parser.add_argument("--resume", action="store_true")
     args = parser.parse_args()
 
-    candidates = sites()
-    sample = random.Random(args.seed).sample(candidates, min(args.count, len(candidates)))
-    print(f"{len(candidates)} places for a fault; sample of {len(sample)} with seed {args.seed}")
+    out_dir = os.path.join(ROOT, "bench", "mutants")
+    if args.replay:
+        sample = replayed(args.replay)
+        results = os.path.join(out_dir, os.path.basename(args.replay).replace(".tsv", "-replay.tsv"))
+        print(f"replaying {len(sample)} mutants of {args.replay}")
+    else:
+        candidates = sites()
+        sample = random.Random(args.seed).sample(candidates, min(args.count, len(candidates)))
+        results = os.path.join(out_dir, f"{args.seed}-{args.count}.tsv")
+        print(f"{len(candidates)} places for a fault; sample of {len(sample)} with seed {args.seed}")
+    done = recorded(results) if args.resume else {}
     if args.list:
         for s in sample:
             print(f"{s[0]}:{s[1]} {s[2]} {s[4]!r} -> {s[5]!r}")
@@ -220,9 +273,7 @@ def main():
     work = tempfile.mkdtemp(prefix="zv-mutation.")
     tree = os.path.join(work, "tree")
     build = os.path.join(work, "build")
-    out_dir = os.path.join(ROOT, "bench", "mutants")
     os.makedirs(out_dir, exist_ok=True)
-    results = os.path.join(out_dir, f"{args.seed}-{args.count}.tsv")
     env = dict(os.environ, CCACHE_BASEDIR=tree)
     try:
         shutil.copytree(ROOT, tree, ignore=shutil.ignore_patterns("build", ".git", "mutants"), symlinks=True)
@@ -232,17 +283,28 @@ def main():
             sys.exit("mutation.py: the unchanged tree does not build")
         exclude = [] if args.e2e else ["-LE", "e2e", "-E", "EndToEnd|Deployments"]
         targets, test_targets = build_targets(build)
+        bench_programs = set()
+        for folder in os.listdir(os.path.join(tree, "bench")):
+            cmake = os.path.join(tree, "bench", folder, "CMakeLists.txt")
+            if os.path.exists(cmake):
+                bench_programs |= set(re.findall(r"add_executable\((\w+)", open(cmake).read()))
+        targets -= bench_programs
         others = sorted(t for t in targets - test_targets
                         if not t.endswith(("_autogen", "_autogen_timestamp_deps")) and t not in
                         ("all", "clean", "depend", "edit_cache", "rebuild_cache", "install", "install/local",
                          "install/strip", "list_install_components", "test", "Continuous", "Experimental",
                          "Nightly", "NightlyMemoryCheck") and not t.startswith(("Continuous", "Experimental", "Nightly")))
-        killed = survived = stillborn = 0
-        with open(results, "w") as log:
-            log.write("# file\tline\tkind\tbefore\tafter\toutcome\ttests\tseconds\n")
+        outcomes = list(done.values())
+        killed, survived, stillborn = (outcomes.count(o) for o in ("killed", "survived", "stillborn"))
+        with open(results, "a" if done else "w") as log:
+            if not done:
+                log.write("# file\tline\tkind\tcolumn\tbefore\tafter\toutcome\ttests\tseconds\tline text\n")
             for index, site in enumerate(sample, 1):
+                if key(site) in done:
+                    continue
                 start = time.monotonic()
                 full, original = plant(tree, site)
+                line_text = original.split("\n")[site[1] - 1].strip()
                 regex = tests_for(site[0], args.all)
                 chosen = listed_tests(build, regex, exclude)
                 wanted = others + sorted(set(chosen) & test_targets)
@@ -261,8 +323,8 @@ def main():
                 with open(full, "w", encoding="utf-8") as f:
                     f.write(original)
                 seconds = time.monotonic() - start
-                log.write("\t".join([site[0], str(site[1]), site[2], site[4], site[5], outcome, regex or "all",
-                                     f"{seconds:.0f}"]) + "\n")
+                log.write("\t".join([site[0], str(site[1]), site[2], str(site[3]), site[4], site[5], outcome,
+                                     regex or "all", f"{seconds:.0f}", line_text]) + "\n")
                 log.flush()
                 print(f"[{index}/{len(sample)}] {outcome:<9} {site[0]}:{site[1]} {site[2]} "
                       f"{site[4]!r} -> {site[5]!r} ({seconds:.0f} s)", flush=True)
