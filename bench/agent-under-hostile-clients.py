@@ -20,6 +20,7 @@ Not a test: the figures depend on the machine. Needs a build (scripts/build.sh).
 import os
 import resource
 import shutil
+import signal
 import socket
 import struct
 import subprocess
@@ -112,6 +113,9 @@ def status(pid):
 
 
 def main():
+    # A time-out's SIGTERM ends the run through the cleanup below (the private bus ends, and
+    # with it the agent).
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
     service = os.path.join(BUILD, "share/dbus-1/services", AGENT_NAME + ".service")
     if not os.path.exists(service):
         sys.exit(f"agent-under-hostile-clients.py: {service} missing (scripts/build.sh)")
