@@ -18,11 +18,11 @@ inline qint64 lstatSize(const QString &path)
     return ::lstat(fs(path).constData(), &st) == 0 ? qint64(st.st_size) : -1;
 }
 
-// Makes in ROOT the blank-separated items of SPEC: "a/b=N" a file of N bytes, "a/b/" a
+// Makes in ROOT the blank-separated items of LAYOUT: "a/b=N" a file of N bytes, "a/b/" a
 // folder, "a->T" a symbolic link to T, "a=>b" a hard link to ROOT/b. False on a failure.
-inline bool makeTree(const QString &root, const QString &spec)
+inline bool makeTree(const QString &root, const QString &layout)
 {
-    for (const QString &item : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+    for (const QString &item : layout.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const qsizetype at = item.indexOf(QLatin1String("->")), hard = item.indexOf(QLatin1String("=>")), file = item.indexOf(u'=');
         const QString path = root + u'/' + item.left(at > 0 ? at : file > 0 ? file : item.size());
         if (!(at < 0 && hard < 0 && file > 0) && !QDir().mkpath(at > 0 || file > 0 ? QFileInfo(path).path() : path))

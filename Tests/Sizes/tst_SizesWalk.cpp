@@ -112,7 +112,7 @@ private slots:
 
     void batches_data()
     {
-        QTest::addColumn<QString>("spec"); // a number: that many files named file-I of I % 300 bytes
+        QTest::addColumn<QString>("layout"); // a number: that many files named file-I of I % 300 bytes
         QTest::addColumn<int>("batch");
         QTest::addColumn<QString>("batches");
         QTest::addColumn<QStringList>("items"); // more than those numbered files
@@ -126,13 +126,13 @@ private slots:
     }
     void batches()
     {
-        QFETCH(QString, spec);
+        QFETCH(QString, layout);
         QFETCH(int, batch);
         QFETCH(QString, batches);
         QFETCH(QStringList, items);
-        for (int i = 0; i < spec.section(' ', 0, 0).toInt(); ++i)
-            spec += QStringLiteral(" ") + (items << QStringLiteral("file-%1=%2").arg(i).arg(i % 300)).last();
-        QVERIFY(makeTree(root, spec.section(' ', 1)));
+        for (int i = 0; i < layout.section(' ', 0, 0).toInt(); ++i)
+            layout += QStringLiteral(" ") + (items << QStringLiteral("file-%1=%2").arg(i).arg(i % 300)).last();
+        QVERIFY(makeTree(root, layout.section(' ', 1)));
         QString seen;
         items.sort();
         QCOMPARE(readAll(root, ItemCount(batch), &seen), items);
@@ -185,11 +185,11 @@ private slots:
         QFETCH(int, workers);
         QFETCH(bool, countFolders);
         QFETCH(QString, filter);
-        QString spec = "d1/skip/inner/f=5000 d2/empty/ d3/up->.. d4/hard=>d1/e1/f1";
+        QString layout = "d1/skip/inner/f=5000 d2/empty/ d3/up->.. d4/hard=>d1/e1/f1";
         for (int i = 0; i < 600; ++i)
-            spec.prepend(QStringLiteral("d%1/e%2/f%3=%3 ").arg(i % 40).arg(i % 7).arg(i));
+            layout.prepend(QStringLiteral("d%1/e%2/f%3=%3 ").arg(i % 40).arg(i % 7).arg(i));
         const QString root = shared.path(); // one tree for every row
-        QVERIFY(QFileInfo::exists(root + "/d4/hard") || makeTree(root, spec));
+        QVERIFY(QFileInfo::exists(root + "/d4/hard") || makeTree(root, layout));
         const QByteArray top = fs(root) + '/';
         FSWalkOptions options;
         options.maxWorkers = workers;
@@ -236,7 +236,7 @@ private slots:
     // the folder and with a trailing "/"; no folder is left open.
     void folderSize_data()
     {
-        QTest::addColumn<QString>("spec");
+        QTest::addColumn<QString>("layout");
         QString plain = "zero=0 .hidden/inside=99", wide;
         for (int i = 0; i < 1000; ++i) {
             wide += QStringLiteral(" w/f%1=%2").arg(i).arg(i % 511);
@@ -249,8 +249,8 @@ private slots:
     }
     void folderSize()
     {
-        QFETCH(QString, spec);
-        QVERIFY(makeTree(root + "/tree", spec + " ../alias->tree"));
+        QFETCH(QString, layout);
+        QVERIFY(makeTree(root + "/tree", layout + " ../alias->tree"));
         const qint64 expected = findSum(root + "/tree");
         const int descriptors = openDescriptors();
         for (const QString &path : {root + "/tree", root + "/alias", root + "/tree/"})

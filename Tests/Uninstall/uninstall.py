@@ -6,9 +6,9 @@ import contextlib, importlib.util, json, os, re, shutil, stat, subprocess, sys, 
 
 SRC, BUILD = sys.argv[1:3]
 ZVTOOL = os.path.join(BUILD, "bin", "zvtool")
-spec = importlib.util.spec_from_file_location("sample_product", os.path.join(SRC, "tools", "sample-product.py"))
-sample = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(sample)
+module_spec = importlib.util.spec_from_file_location("sample_product", os.path.join(SRC, "tools", "sample-product.py"))
+sample = importlib.util.module_from_spec(module_spec)
+module_spec.loader.exec_module(sample)
 passed = failed = 0
 
 
