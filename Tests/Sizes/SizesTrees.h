@@ -4,6 +4,10 @@
 #include "TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QObject>
+#include <QScopedPointer>
+#include <QTemporaryDir>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -78,5 +82,16 @@ inline qint64 makeDeepChain(const QString &root, int depth, int sideEvery, const
 
 // Removes a tree of any depth (rm walks relative to open folders; QDir uses whole paths).
 inline bool removeTree(const QString &path) { return TestSupport::runProgram("rm", {"-rf", "--", path}).exitCode == 0; }
+
+// A fresh temp folder for each test function (ROOT, its canonical path), removed after it.
+class TreeFixture : public QObject {
+    Q_OBJECT
+protected:
+    QScopedPointer<QTemporaryDir> dir;
+    QString root;
+protected slots:
+    void init() { dir.reset(new QTemporaryDir), root = QFileInfo(dir->path()).canonicalFilePath(); }
+    void cleanup() { removeTree(root); }
+};
 
 } // namespace SizesTrees

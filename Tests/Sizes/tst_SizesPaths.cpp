@@ -47,15 +47,10 @@ QString programPath;
 
 } // namespace
 
-class SizesPaths : public QObject {
+class SizesPaths : public SizesTrees::TreeFixture {
     Q_OBJECT
-    QScopedPointer<QTemporaryDir> dir;
-    QString root;
 
 private slots:
-    void init() { dir.reset(new QTemporaryDir), root = QFileInfo(dir->path()).canonicalFilePath(); }
-    void cleanup() { removeTree(root); }
-
     void slowWalk()
     {
         // Every entry, folders too, after a pause of 10 ms each; a file by its size, following a link.

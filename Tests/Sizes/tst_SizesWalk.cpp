@@ -61,16 +61,11 @@ int openDescriptors() { return QDir(QStringLiteral("/proc/self/fd")).entryList(Q
 
 } // namespace
 
-class SizesWalk : public QObject {
+class SizesWalk : public SizesTrees::TreeFixture {
     Q_OBJECT
-    QScopedPointer<QTemporaryDir> dir;
-    QString root;
     QTemporaryDir shared;
 
 private slots:
-    void init() { dir.reset(new QTemporaryDir), root = QFileInfo(dir->path()).canonicalFilePath(); }
-    void cleanup() { removeTree(root); }
-
     void references()
     {
         QVERIFY(makeTree(root, "real/file=3 alias->real folder/ link->folder"));
