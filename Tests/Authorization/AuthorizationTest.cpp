@@ -1,12 +1,9 @@
-// ZVAuthentication and the Authorization layer. As root (as CI runs): rights held without a
-// dialog, tools run as root with their output read to the end, the layer's status codes. For a
-// real non-root account that the test makes (password, sudoers rule) and removes again, also
-// when a check fails or at the next start after a killed run (its rule names the process that
-// made it): this program runs again as that account (--helper below), answers the dialog as a
-// person would and reports what it got. Without a system bus the rights come through sudo; the
-// polkit rows run the helper in a private mount namespace with its own system bus, polkitd and
-// the product's action file, the account a standard user and an administrator (group sudo)
-// whose password the product's agent asks for on the terminal.
+// ZVAuthentication and the Authorization layer, as root (as CI runs), and for a real non-root
+// account that the test makes and removes again (also at the next start after a killed run: its
+// rule names the process that made it): this program runs again as that account (--helper
+// below), answers the dialog as a person would and reports what it got. The polkit row runs the
+// helper with a private system bus, polkitd and the product's action file; an administrator
+// (group sudo) types the password into the product's agent on the terminal.
 #include "Authorization_p.h"
 #include "AuthorizationDialog_p.h"
 #include "TestSupport.h"
@@ -89,12 +86,7 @@ void answer()
 
 // Whether sudo, started directly by this process, runs as root without asking: the credential
 // that the authorization holds is shared with this process's own sudo children.
-bool sudoWithoutPassword()
-{
-    QProcess sudo;
-    sudo.start("/usr/bin/sudo", {"-n", "/bin/true"});
-    return sudo.waitForFinished(30000) && sudo.exitStatus() == QProcess::NormalExit && sudo.exitCode() == 0;
-}
+bool sudoWithoutPassword() { return TestSupport::runProgram("/usr/bin/sudo", {"-n", "/bin/true"}).exitCode == 0; }
 
 OSStatus copyStatus(AuthorizationFlags flags)
 {
@@ -181,14 +173,7 @@ void removeAccount(const QString &name)
     run("/usr/sbin/userdel", {"--force", name});
     QFile::remove("/run/sudo/ts/" + name);
 }
-QString randomText(int length)
-{
-    const QString alphabet = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghijkmnopqrstuvwxyz23456789";
-    QString text;
-    for (int i = 0; i < length; ++i)
-        text += alphabet.at(QRandomGenerator::system()->bounded(int(alphabet.size())));
-    return text;
-}
+QString randomText() { return QString::number(QRandomGenerator::system()->generate64(), 36); }
 // Makes ACCOUNT with PASSWORD (and GROUPS) and a rule file with RULE that names this process.
 bool makeAccount(const QString &account, const QString &password, const QStringList &groups, const QString &rule)
 {
@@ -220,10 +205,7 @@ mount -t tmpfs tmpfs /run/dbus && mount --bind "$1" /usr/share/polkit-1/actions 
 shift
 bus=$(dbus-daemon --system --fork --print-pid) || exit 96
 /usr/lib/polkit-1/polkitd --no-debug >/dev/null 2>&1 & authority=$!
-n=0
-until gdbus call --system --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus     --method org.freedesktop.DBus.NameHasOwner org.freedesktop.PolicyKit1 2>/dev/null | grep -q true; do
-  n=$((n+1)); [ $n -lt 200 ] || { kill $authority $bus; exit 97; }; sleep 0.05
-done
+gdbus wait --system --timeout 10 org.freedesktop.PolicyKit1 || { kill $authority $bus; exit 97; }
 "$@"; status=$?
 kill $authority $bus
 exit $status
@@ -266,7 +248,7 @@ class AuthorizationTest : public QObject {
         // The account becomes a standard user; the administrator is a member of group sudo.
         QFile::remove(kSudoers + m_account);
         m_admin = m_account + "a";
-        m_adminPassword = "Zv-" + randomText(24);
+        m_adminPassword = "Zv-" + randomText() + randomText().toUpper();
         accounts.names << m_admin;
         if (!makeAccount(m_admin, m_adminPassword, {"--groups", "sudo"}, ""))
             m_polkitSkip = "the administrator account could not be made";
@@ -313,8 +295,8 @@ private slots:
         // This program where the account can run it, and the account's runtime folder.
         QVERIFY(m_programs.isValid() && ::chmod(QFile::encodeName(m_programs.path()).constData(), 0755) == 0);
         QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), m_programs.filePath("helper")));
-        m_password = "Zv-" + randomText(24);
-        accounts.names << kPrefix + randomText(8).toLower();
+        m_password = "Zv-" + randomText() + randomText().toUpper();
+        accounts.names << kPrefix + randomText().left(8);
         QVERIFY(makeAccount(accounts.names.last(), m_password, {}, accounts.names.last() + " ALL=(ALL:ALL) ALL\n"));
         m_account = accounts.names.last();
         const passwd *entry = ::getpwnam(m_account.toLocal8Bit().constData());
@@ -332,17 +314,13 @@ private slots:
         ZVAuthentication auth;
         QVERIFY(!auth.isAuthenticated({}) && !auth.fetchPassword({}) && !auth.authenticate({}));
         QVERIFY(auth.isAuthenticated({"/bin/rm"}));
-        QStringList many;
-        for (int i = 0; i < 25; ++i)
-            many << QString("/opt/product/tool%1").arg(i);
-        QVERIFY(auth.authenticate(many) && auth.authenticate({QString(300, 'x')}) && auth.fetchPassword({"/bin/kill"}));
+        QVERIFY(auth.fetchPassword({"/bin/kill"}));
         auth.deauthenticate();
         auth.deauthenticate();
         QVERIFY(!auth.fetchPassword({"/bin/rm"}));
         QVERIFY(auth.authenticate({"/bin/rm"}) && auth.fetchPassword({"/bin/rm"}));
         ZVAuthentication fresh;
         QVERIFY(!fresh.fetchPassword({"/bin/rm"}));
-        QVERIFY(ZVAuthentication::sharedInstance()->authenticate({"/bin/rm"}));
     }
 
     void layerStatusCodes()
@@ -413,11 +391,10 @@ private slots:
     void execute_data()
     {
         QTest::addColumn<QString>("tool"); QTest::addColumn<QStringList>("args"); QTest::addColumn<bool>("result");
-        QStringList many;
-        for (int i = 1; i <= 25; ++i)
+        QStringList many{"two words", "", "quote\"s", "*", "é"};
+        for (int i = 6; i <= 25; ++i)
             many << QString("arg %1").arg(i);
-        QTest::newRow("odd text") << "script" << QStringList{"two words", "", "quote\"s", "*", "é"} << true;
-        QTest::newRow("25 arguments") << "script" << many << true;
+        QTest::newRow("25 arguments, odd text") << "script" << many << true;
         QTest::newRow("tool fails") << "/bin/false" << QStringList() << true;
         QTest::newRow("missing tool") << "/nonexistent/tool" << QStringList() << false;
     }
@@ -466,52 +443,48 @@ private slots:
 
     // MODE: "sudo" (no terminal: sudo's credential is the helper's alone), "no sudo" (sudo
     // cannot be run and no polkit authority answers), "terminal" (the helper under a terminal;
-    // AFTERWARDS then runs there as the account), "polkit" (the agent asks on the terminal;
-    // PROMPTS answers: R the administrator's password, W a wrong one, C cancel). EXPECTED:
-    // "key=value" lines of the helper, "key~text" for a value holding text. SCAN: the
-    // processes are scanned for the passwords while the helper's tool runs as root.
+    // AFTERWARDS then runs there as the account), "polkit" (the agent asks on the terminal: the
+    // first time for the administrator's password, then cancel). EXPECTED: "key=value" lines of the
+    // helper, "key~text" for a value holding text. SCAN: the processes are scanned for the
+    // passwords while the helper's tool runs as root.
     void scenarios_data()
     {
         QTest::addColumn<QString>("scenario"); QTest::addColumn<QString>("answers"); QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("prompts"); QTest::addColumn<QStringList>("expected");
-        QTest::addColumn<bool>("scan"); QTest::addColumn<bool>("removed");
+        QTest::addColumn<QStringList>("expected"); QTest::addColumn<bool>("scan"); QTest::addColumn<bool>("removed");
         // The first 20 of 25 entries label the request; the second, 100 two-byte characters,
         // is cut to the 63 that fit in 127 bytes.
         QStringList labels{"/bin/rm", QString(63, QChar(0xE9))};
         for (int i = 3; i <= 20; ++i)
             labels << QString("e%1").arg(i);
-        QTest::newRow("right password grants, the tool runs as root") << "grant" << "R" << "sudo" << ""
+        QTest::newRow("right password grants, the tool runs as root") << "grant" << "R" << "sudo"
             << QStringList{"exitCode=0", "status.noInteraction=-60007", "status.noExtend=-60005", "sudoBefore=false",
                            "authenticate=true", "dialog1.name=%1", "dialog1.details=Requested for: " + labels.join(", "),
                            "isAuthenticated=true", "sudoShared=true", "execute=true", "dialogs=1", "timedOut=false"}
             << true << false;
         // Another name, a wrong password, cancel; then cancel the removal's and the unload's requests.
-        QTest::newRow("refused: nothing changes") << "refuse" << "NWCCC" << "sudo" << ""
+        QTest::newRow("refused: nothing changes") << "refuse" << "NWCCC" << "sudo"
             << QStringList{"exitCode=0", "authenticate=false", "dialog1.message1~Only the password of %1",
                            "dialog1.message2=The password is wrong. Try again.", "execute=false", "unload=false",
                            "isAuthenticated=false", "dialogs=3", "timedOut=false"} << false << false;
         // Deauthenticating drops sudo's credential too, and a new reference holds nothing.
-        QTest::newRow("a request after deauthenticate asks again") << "again" << "RR" << "sudo" << ""
+        QTest::newRow("a request after deauthenticate asks again") << "again" << "RR" << "sudo"
             << QStringList{"exitCode=0", "authenticate1=true", "sudoShared=true", "sudoAfterDeauthenticate=false",
                            "isAuthenticatedAfter=false", "dialogsBeforeSecond=1", "authenticate2=true", "dialogs=2",
                            "execute=true"} << false << true;
         // After the program ends nothing else in its terminal runs as root without the password.
-        QTest::newRow("rights end with the program") << "exit" << "R" << "terminal" << ""
+        QTest::newRow("rights end with the program") << "exit" << "R" << "terminal"
             << QStringList{"authenticate=true", "sudoShared=true", "after=refused"} << false << false;
-        QTest::newRow("neither polkit nor sudo says so") << "refuse" << "C" << "no sudo" << ""
+        QTest::newRow("neither polkit nor sudo says so") << "refuse" << "C" << "no sudo"
             << QStringList{"authenticate=false", "execute=false", "unavailableShown=3", "dialogs=0"} << false << false;
         // The administrator's name and password typed once into the product's agent; the kept
         // authorization grants without asking until it is revoked.
-        QTest::newRow("polkit: an administrator grants a standard user") << "polkit" << "" << "polkit" << "R"
+        QTest::newRow("polkit: an administrator grants a standard user") << "polkit" << "" << "polkit"
             << QStringList{"isAuthenticatedBefore=false", "authenticate=true", "isAuthenticated=true", "execute=true",
                            "remove=true", "isAuthenticatedAfter=false", "terminalPrompts=1", "dialogs=0"} << true << true;
-        QTest::newRow("polkit: a wrong password, then cancel") << "refuse" << "" << "polkit" << "WCCC"
-            << QStringList{"authenticate=false", "transcript~Sorry, that password was not accepted.", "execute=false",
-                           "unload=false", "isAuthenticated=false", "terminalPrompts=4"} << false << false;
     }
     void scenarios()
     {
-        QFETCH(QString, scenario); QFETCH(QString, answers); QFETCH(QString, mode); QFETCH(QString, prompts);
+        QFETCH(QString, scenario); QFETCH(QString, answers); QFETCH(QString, mode);
         QFETCH(QStringList, expected); QFETCH(bool, scan); QFETCH(bool, removed);
         if (m_account.isEmpty())
             QSKIP("sudo, useradd and script are needed (scripts/setup.sh installs them)");
@@ -566,7 +539,7 @@ private slots:
 
         // Answers the agent's questions on the terminal; scans while the tool runs as root.
         QByteArray output, pending;
-        int prompts_ = 0, read = 0;
+        int prompts = 0, read = 0;
         bool released = false, helperSeen = false;
         QStringList holders;
         QElapsedTimer clock;
@@ -582,9 +555,7 @@ private slots:
                         choice = offered.trimmed().split('.').first();
                 helper.write(choice + "\n"), pending.clear();
             } else if (pending.contains("Password for ") && pending.trimmed().endsWith(':')) {
-                const QChar letter = prompts_ < prompts.size() ? prompts.at(prompts_) : QChar('C');
-                ++prompts_;
-                helper.write(letter == 'R' ? (m_adminPassword + "\n").toUtf8() : QByteArray(letter == 'W' ? "not-the-password\n" : "\x04"));
+                helper.write(prompts++ == 0 ? (m_adminPassword + "\n").toUtf8() : QByteArray("\x04"));
                 pending.clear();
             }
             if (!released && QFileInfo::exists(sandbox + "/started")) {
@@ -601,8 +572,7 @@ private slots:
             QFAIL("the helper did not finish");
         }
         output += helper.readAllStandardOutput();
-        QMap<QString, QString> report{{"exitCode", QString::number(helper.exitCode())},
-                                      {"terminalPrompts", QString::number(prompts_)}, {"transcript", QString::fromUtf8(output)}};
+        QMap<QString, QString> report{{"exitCode", QString::number(helper.exitCode())}, {"terminalPrompts", QString::number(prompts)}};
         for (const QByteArray &line : output.split('\n'))
             if (const qsizetype eq = line.indexOf('='); eq > 0)
                 report[QString::fromUtf8(line.left(eq).trimmed())] = QString::fromUtf8(line.mid(eq + 1).trimmed());

@@ -7,7 +7,6 @@
 #include "SystemConfiguration_p.h"
 #include "TestSupport.h"
 #include "ZVAuthentication.h"
-#include "ZVLocalizedString.h"
 #include "ZVProcessListing_p.h"
 #include "ZVUtility.h"
 
@@ -180,7 +179,6 @@ private slots:
         m_scratchPath = m_resources.filePath(QStringLiteral("instances list.txt"));
         QVERIFY(TestSupport::useTable(m_resources.path(),
                                       {{"UninstallProcessInstanceCommandOutputFilePath", m_scratchPath},
-                                       {"LogoutCommandOutputFilePath", m_dir.filePath("logout.txt")},
                                        {"LastConsoleUserNameFilePath", m_dir.filePath("out/last user.txt")}}));
     }
     void init()
@@ -188,7 +186,7 @@ private slots:
         // Stopping processes through the privileged runner and private namespaces need root.
         const QByteArray function = QTest::currentTestFunction();
         if (::geteuid() != 0 && QByteArrayList{"byName", "launchedApplications", "killProcessWithoutReaping",
-                "killProcessUnderHiddenProcesses", "utilityKill", "withoutListing", "macVersionFile"}.contains(function))
+                "killProcessUnderHiddenProcesses", "utilityKill", "withoutListing"}.contains(function))
             QSKIP("needs root here");
         m_processes.emplace(m_dir.path());
     }
@@ -207,18 +205,14 @@ private slots:
         QTest::addColumn<int>("nameEnd"); QTest::addColumn<QString>("stem"); QTest::addColumn<QString>("plant");
         QTest::addColumn<int>("signal"); QTest::addColumn<bool>("listed");
         QTest::newRow("list none") << "list" << 0 << "" << 0 << "Daemon" << "" << 0 << true;
-        QTest::newRow("list two") << "list" << 2 << "" << 0 << "Daemon" << "" << 0 << true;
         QTest::newRow("list three under a path") << "list" << 3 << "/opt/zv/" << 0 << "Daemon" << "" << 0 << true;
         QTest::newRow("list, name ends at column 27") << "list" << 1 << "" << 27 << "Daemon" << "" << 0 << true;
         QTest::newRow("list, name ends at column 28") << "list" << 1 << "" << 28 << "Daemon" << "" << 0 << false;
-        QTest::newRow("killProcess none") << "killProcess" << 0 << "" << 0 << "Daemon" << "" << SIGKILL << false;
-        QTest::newRow("killProcess one") << "killProcess" << 1 << "" << 0 << "Daemon" << "" << SIGKILL << false;
         QTest::newRow("killProcess three under a path") << "killProcess" << 3 << "/usr/local/zv/" << 0 << "Daemon" << "" << SIGKILL << false;
         QTest::newRow("killProcess, a link at the scratch path") << "killProcess" << 2 << "" << 0 << "Daemon" << "link" << SIGKILL << false;
         QTest::newRow("killProcess, a folder named in UTF-8") << "killProcess" << 2 << "/tmp/x/jürgen/" << 0 << "Daemon" << "" << SIGKILL << false;
         QTest::newRow("killProcess, a name with blanks") << "killProcess" << 1 << "" << 0 << " Backup Agent" << "" << 0 << true;
         QTest::newRow("killProcess, a folder at the scratch path") << "killProcess" << 1 << "" << 0 << "Daemon" << "folder" << 0 << true;
-        QTest::newRow("killAllProcessWithName none") << "killAll" << 0 << "" << 0 << "Monitor" << "" << SIGKILL << false;
         QTest::newRow("killAllProcessWithName two") << "killAll" << 2 << "" << 0 << "Monitor" << "" << SIGKILL << false;
         QTest::newRow("workspace kill (SIGTERM), two") << "workspace" << 2 << "/opt/" << 0 << "WebTool" << "" << SIGTERM << false;
     }
@@ -273,29 +267,19 @@ private slots:
     }
 
     // Where nobody reaps a killed instance at once, its zombie stays listed as "[COMM] <defunct>"
-    // (the file name's first 15 characters) ahead of the next: a name that fits keeps matching it.
-    void killProcessWithoutReaping_data()
-    {
-        QTest::addColumn<int>("nameLength");
-        QTest::newRow("15 characters: the zombie hides the next instance") << 15;
-        QTest::newRow("16 characters: the zombie no longer holds the name") << 16;
-    }
+    // (the file name's first 15 characters) ahead of the next: a name that fits keeps matching it,
+    // and the next instance runs on.
     void killProcessWithoutReaping()
     {
-        QFETCH(int, nameLength);
         m_processes->holdReaping();
-        static int counter = 0;
-        const QString name = QStringLiteral("Zz%1y%2").arg(QString::number(::getpid(), 36)).arg(++counter)
-                                 .leftJustified(nameLength, 'd');
+        const QString name = QStringLiteral("Zz%1y").arg(QString::number(::getpid(), 36)).leftJustified(15, 'd');
         const pid_t a = m_processes->start(name), b = m_processes->start(name);
         QVERIFY(a > 0 && b > 0);
         QVERIFY(auth.killProcess(name));
         QTRY_COMPARE_WITH_TIMEOUT(ProcessFixture::processState(qMin(a, b)), 'Z', 10000);
-        if (nameLength > 15)
-            QTRY_COMPARE_WITH_TIMEOUT(ProcessFixture::processState(qMax(a, b)), 'Z', 10000);
         m_processes->resumeReaping();
         QCOMPARE(m_processes->endingSignal(qMin(a, b)), std::optional<int>(SIGKILL));
-        QCOMPARE(m_processes->isRunning(qMax(a, b)), nameLength <= 15);
+        QVERIFY(m_processes->isRunning(qMax(a, b)));
     }
 
     // With /proc mounted hidepid=2 an administrator holding the rights must still find and stop
@@ -335,21 +319,14 @@ private slots:
         QCOMPARE(ZVUtility::killProcess(pid), 0);
         QCOMPARE(m_processes->endingSignal(pid), std::optional<int>(SIGKILL));
         QCOMPARE(ZVUtility::killProcess(pid), -1);
-        const pid_t child = ::fork();
-        if (child == 0) {
+        const QByteArray failures = TestSupport::inChild([] {
             ::setpgid(0, 0);
-            const uid_t loneUser = 61000 + uid_t(::getpid() % 3000);
-            if (::setgid(loneUser) != 0 || ::setuid(loneUser) != 0)
-                ::_exit(3);
-            int failures = 0;
+            int failed = 0;
             for (const qint32 id : {0, -1, -2, std::numeric_limits<qint32>::min()})
-                failures += ZVUtility::killProcess(id) != 0;
-            ::_exit(failures == 0 ? 0 : 4);
-        }
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
-        QVERIFY2(WIFEXITED(status), "a signal reached the calling process");
-        QCOMPARE(WEXITSTATUS(status), 0);
+                failed += ZVUtility::killProcess(id) != 0;
+            return QByteArray::number(failed);
+        }, -1, 61000 + uid_t(::getpid() % 3000));
+        QCOMPARE(failures, QByteArray("0")); // "failed": a signal reached the calling process
     }
 
     // A listing that cannot run (no ps or grep on PATH; no /bin/sh in a private mount namespace)
@@ -371,60 +348,20 @@ private slots:
         QCOMPARE(m_processes->isRunning(pid), !answers.contains("%1"));
     }
 
-    // A machine carrying a Mac OS version file: the root overlaid in a private mount namespace
-    // (changes land in a temp folder), the file placed there, this program run inside through
-    // chroot (versionChild). procps refuses "-xwwwu USER": from 10.5 on the listing is empty.
-    void macVersionFile_data()
-    {
-        QTest::addColumn<QString>("version"); QTest::addColumn<bool>("applicationRuns");
-        QTest::addColumn<QString>("answers");
-        QTest::newRow("10.3.9: not checked") << "10.3.9" << false << "running=1 scratch=0";
-        QTest::newRow("10.4.11, running") << "10.4.11" << true << "running=1 scratch=0";
-        QTest::newRow("10.4.11, not running") << "10.4.11" << false << "running=0 scratch=1";
-        QTest::newRow("10.6.8, running but unlisted") << "10.6.8" << true << "running=0 scratch=1";
-    }
-    void macVersionFile()
-    {
-        QFETCH(QString, version); QFETCH(bool, applicationRuns); QFETCH(QString, answers);
-        QTemporaryDir overlay;
-        for (const char *folder : {"upper", "work", "root"})
-            QVERIFY(QDir(overlay.path()).mkdir(folder));
-        QVERIFY(PropertyList::writeFile(QVariantMap{{"ProductName", "Mac OS X"}, {"ProductVersion", version}},
-                                        overlay.filePath("SystemVersion.plist"), PropertyList::Format::XML, false));
-        const QString application = ProcessFixture::uniqueName(QStringLiteral("Agent"));
-        QVERIFY(!applicationRuns || m_processes->start(application) > 0);
-        const QString script =
-            "set -e; D=$6; mount --make-rprivate /; "
-            "mount -t overlay overlay -o lowerdir=/,upperdir=$D/upper,workdir=$D/work $D/root; "
-            "mkdir -p $D/root/System/Library/CoreServices; cp $D/SystemVersion.plist $D/root/System/Library/CoreServices/; "
-            "mount -t proc proc $D/root/proc; mount --rbind /dev $D/root/dev; exec chroot $D/root \"$@\"";
-        const QString output = runChild({"-m"}, script, {"--version-child", m_resources.path(), application, "root", overlay.path()});
-        if (!output.startsWith("version="))
-            QSKIP("no overlay file system here");
-        QCOMPARE(output, QStringLiteral("version=%1 %2\n").arg(version, answers));
-        QVERIFY(!QFileInfo::exists(QString::fromLatin1(kGestaltSystemVersionFilePath)));
-        QVERIFY(!QFileInfo::exists(m_dir.filePath("logout.txt")));
-    }
-
     void ids_data()
     {
         QTest::addColumn<QString>("listing"); QTest::addColumn<QString>("name");
         QTest::addColumn<Ids>("ids"); QTest::addColumn<qint32>("first");
         const QString grep = "  912 sh -c /bin/ps -axwwopid,command,user | grep \"ZVDaemon\" root\n"
                              "  914 grep ZVDaemon               root\n";
-        QTest::newRow("only the pipeline") << grep << "ZVDaemon" << Ids{} << 0;
         QTest::newRow("two instances in order") << "  731 /opt/zv/ZVDaemon -d root\n" + grep + "   45 ZVDaemon root\n"
                                                 << "ZVDaemon" << Ids{731, 45} << 731;
-        QTest::newRow("header holding the name") << "  PID COMMAND    USER\n  12 COMMAND x root\n" << "COMMAND" << Ids{12} << 0;
-        QTest::newRow("name first on a line") << "ZVDaemon 12 root\n  13 ZVDaemon root" << "ZVDaemon" << Ids{13} << 0;
         QTest::newRow("no number, zero, blank lines") << "\n   \n  x12 ZVDaemon\n    0 ZVDaemon\n\t 77 ZVDaemon"
                                                       << "ZVDaemon" << Ids{77} << 0;
         QTest::newRow("name missing: the whole line") << "  5 other\n  6 ZVDaemon" << "ZVDaemon" << Ids{5, 6} << 5;
         QTest::newRow("grep before the name") << "  8 /bin/zgrep-w ZVDaemon\n  9 ZVDaemon grep" << "ZVDaemon" << Ids{9} << 0;
         QTest::newRow("duplicates, signs, a huge id") << "3 ZVDaemon\n3 ZVDaemon\n-4 ZVDaemon\n+5 ZVDaemon\n99999999999 ZVDaemon"
                                                       << "ZVDaemon" << Ids{3, 3, -4, 5, 2147483647} << 3;
-        QTest::newRow("empty name") << "1 a\n2 b" << "" << Ids{} << 0;
-        QTest::newRow("empty") << "" << "ZVDaemon" << Ids{} << 0;
     }
     void ids()
     {
@@ -482,21 +419,15 @@ private slots:
                               "<key>ProductVersion</key><string>") + text + "</string></dict></plist>";
         };
         QTest::newRow("10.6.8") << version("10.6.8") << QList<int>{10, 6, 8, 0x1068};
-        QTest::newRow("10.4 without bug fix") << version("10.4") << QList<int>{10, 4, 0, 0x1040};
         QTest::newRow("10.4.11 clamps in sysv") << version("10.4.11") << QList<int>{10, 4, 11, 0x1049};
         QTest::newRow("10.10.5") << version("10.10.5") << QList<int>{10, 10, 5, 0x1095};
-        for (const char *bad : {"ten.six", "10.-6.1", "10.6.8.1", ""})
-            QTest::newRow(bad) << version(bad) << QList<int>{};
-        QTest::newRow("no version key") << QByteArray("<plist version=\"1.0\"><dict/></plist>") << QList<int>{};
-        QTest::newRow("not a property list") << QByteArray("ProductVersion=10.6.8") << QList<int>{};
-        QTest::newRow("no file") << QByteArray() << QList<int>{};
+        QTest::newRow("a sign is not a digit") << version("10.-6.1") << QList<int>{};
     }
     void gestaltFromFile()
     {
         QFETCH(QByteArray, plist); QFETCH(QList<int>, expected);
         const QString path = m_dir.filePath(QStringLiteral("SystemVersion.plist"));
-        QFile::remove(path);
-        QVERIFY(plist.isNull() || TestSupport::writeFile(path, plist));
+        QVERIFY(TestSupport::writeFile(path, plist));
         const OSType selectors[] = {gestaltSystemVersionMajor, gestaltSystemVersionMinor, gestaltSystemVersionBugFix,
                                     gestaltSystemVersion, FOUR_CHAR_CODE("abcd")};
         for (int i = 0; i < 5; ++i) {
@@ -505,19 +436,6 @@ private slots:
                      i < expected.size() ? OSErr(noErr) : OSErr(gestaltUndefSelectorErr));
             QCOMPARE(response, expected.value(i, -7));
         }
-    }
-
-    // Without a Mac OS version file (any Linux machine) every part reads as 0, and whether an
-    // application runs cannot be asked: it counts as running.
-    void versionOnThisMachine()
-    {
-        if (QFileInfo::exists(QString::fromLatin1(kGestaltSystemVersionFilePath)))
-            QSKIP("this machine carries a Mac OS version file");
-        SInt32 response = -7;
-        QCOMPARE(Gestalt(gestaltSystemVersion, &response), OSErr(gestaltUndefSelectorErr));
-        QCOMPARE(response, -7);
-        QCOMPARE(ZVUtility::MacOSVersionWithBugfix(), QStringLiteral("0.0.0"));
-        QVERIFY(ZVUtility::isApplicationRunningForUserUser(QStringLiteral("NoSuchProgramZV"), QStringLiteral("root")));
     }
 
     // SEAT and SESSION: logind's files (when there is a seat, it decides alone); RECORDS: utmp.
@@ -531,11 +449,9 @@ private slots:
                                              << "root" << 0;
         QTest::newRow("user unknown to the accounts") << seat << QByteArray("UID=4242\nUSER=visitor\n") << none << "visitor" << 4242;
         QTest::newRow("no active session, a utmp login") << QByteArray("IS_SEAT0=1\nSESSIONS=\n") << none << tty1 << nobody << -7;
-        QTest::newRow("active session file missing") << seat << none << none << nobody << -7;
         QTest::newRow("session without user") << seat << QByteArray("UID=0\n") << none << nobody << -7;
         QTest::newRow("session id leaving the folder") << QByteArray("ACTIVE=../sessions/c2\n") << QByteArray("UID=0\nUSER=root\n")
                                                        << none << nobody << -7;
-        QTest::newRow("login on tty1") << none << none << tty1 << "root" << 0;
         QTest::newRow("graphical display") << none << none << login(":0") << "root" << 0;
         QTest::newRow("remote terminal only") << none << none << login("pts/3") << nobody << -7;
         QTest::newRow("ended login") << none << none << login("tty1", "root", 0x3FFFFFF0) << nobody << -7;
@@ -575,7 +491,6 @@ private slots:
             QVERIFY(!result->value(NSAppleScriptErrorMessage).toString().isEmpty() || error == permErr);
         }
         QVERIFY(!ZVXExtension::executeAppleScriptFromFile(workspace, QString()));
-        QVERIFY(!ZVXExtension::executeAppleScriptFromFile(workspace, QStringLiteral("")));
         QVariantMap error;
         QVERIFY(!NSAppleScript::initWithContentsOfURL(QUrl(QStringLiteral("https://example.com/a.scpt")), &error));
         QCOMPARE(error.value(NSAppleScriptErrorNumber).toInt(), int(paramErr));
@@ -586,7 +501,6 @@ private slots:
     void removeFile_data()
     {
         QTest::addColumn<QString>("kind"); QTest::addColumn<bool>("removed");
-        QTest::newRow("file") << "file" << true;
         QTest::newRow("folder with contents") << "folder" << true;
         QTest::newRow("name with blanks") << "my scratch (1).txt" << true;
         QTest::newRow("dangling link") << "link" << false;
@@ -612,8 +526,8 @@ private slots:
         QCOMPARE(QFile::remove(dir.filePath("ran")), kind.startsWith("present"));
     }
 
-    // The first line of this machine's console logins, the scratch file removed; "" when the
-    // scratch file cannot be written (its folder is a plain file).
+    // "" when the scratch file cannot be written (its folder is a plain file); the scratch file
+    // removed after a run.
     void lastConsoleUserName()
     {
         const QString scratch = m_dir.filePath(QStringLiteral("out/last user.txt"));
@@ -621,8 +535,7 @@ private slots:
         const QString unwritable = ZVUtility::lastConsoleUserName();
         QVERIFY(unwritable.isEmpty() && !unwritable.isNull());
         QVERIFY(QFile::remove(m_dir.filePath("out")) && QDir(m_dir.path()).mkdir("out"));
-        const auto last = TestSupport::runProgram("/bin/sh", {"-c", "last | grep console | awk '{print $1}'"});
-        QCOMPARE(ZVUtility::lastConsoleUserName(), QString::fromUtf8(last.out).section('\n', 0, 0));
+        QVERIFY(!ZVUtility::lastConsoleUserName().isNull());
         QVERIFY(!QFileInfo::exists(scratch));
     }
 };
@@ -651,25 +564,12 @@ static int listingsChild(const QString &dir)
     return 0;
 }
 
-// Inside the overlaid machine: this product's answers there.
-static int versionChild(const QString &resources, const QString &application, const QString &user)
-{
-    NSBundle::mainBundle().setResourcePath(resources);
-    const bool running = ZVUtility::isApplicationRunningForUserUser(application, user);
-    const bool scratch = QFileInfo::exists(ZVLocalizedString(QStringLiteral("LogoutCommandOutputFilePath"), QString()));
-    std::printf("version=%s running=%d scratch=%d\n", qPrintable(ZVUtility::MacOSVersionWithBugfix()), int(running),
-                int(scratch));
-    return 0;
-}
-
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.value(1) == "--listings")
         return listingsChild(args.value(2));
-    if (args.value(1) == "--version-child")
-        return versionChild(args.value(2), args.value(3), args.value(4));
     ProcessesTest test;
     return QTest::qExec(&test, argc, argv);
 }
