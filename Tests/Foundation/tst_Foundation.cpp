@@ -1,7 +1,6 @@
-// Property-list files as the uninstaller reads its table and writes its marker (every form a
-// Mac writes, writes that replace the path, hostile input refused before the parser sees
-// it); lists shared many times archived once; paths as the uninstall forms them, and the
-// bundle's resource search by the user's language.
+// Property-list files as the uninstaller reads its table and writes its marker (every form a Mac
+// writes, writes that replace the path, hostile input refused before the parser sees it); lists shared
+// many times archived once; paths as the uninstall forms them; the bundle's resource search.
 #include "NSArray_Extensions.h"
 #include "NSBundle_p.h"
 #include "NSPathUtilities_p.h"
@@ -60,9 +59,8 @@ class Foundation : public QObject {
 private slots:
     void init() { dir.reset(new QTemporaryDir); }
 
-    // Every form a Mac writes reads as the same value; anything else is refused (expected: no
-    // value), the rows named "unsafe" before libplist sees them (it would recurse, copy shared
-    // objects out or abort without bound).
+    // Every form a Mac writes reads as the same value; anything else is refused (expected: no value),
+    // the rows named "unsafe" before libplist sees them (it would recurse, copy or abort without bound).
     void reading_data()
     {
         QTest::addColumn<QByteArray>("bytes");
@@ -123,10 +121,9 @@ private slots:
         QCOMPARE(value.has_value(), expected.isValid());
     }
 
-    // What stands at the marker's path before the write. The write replaces the path itself:
-    // a link planted there (the folder may be writable by others) is replaced, its target (a
-    // victim file) left as it was; an older marker the writer may not write is replaced as long
-    // as the folder is writable; the temporary file a killed writer left is removed.
+    // What stands at the marker's path before the write. The write replaces the path itself: a link
+    // planted there (the folder may be writable by others) is replaced, its target left as it was; an
+    // older marker the writer may not write is replaced; a killed writer's temporary file is removed.
     void writeReplacesThePathItself_data()
     {
         QTest::addColumn<QString>("before");
@@ -197,12 +194,13 @@ private slots:
         QCOMPARE(walk, QVariant(QVariantList{QStringLiteral("leaf")}));
     }
 
-    // Paths as the uninstall forms them: standardized (HOME is /home/ann) or from a format
-    // used with objects ("%@" taken in turn, "%%" a percent sign).
+    // Paths as the uninstall forms them: standardized (HOME is /home/ann) or from a format used with
+    // objects ("%@" taken in turn, "%%" a percent sign); the bundle's resource for the user's language
+    // (among FILES, "X" standing for ".lproj/Localizable.plist").
     void paths_data()
     {
-        QTest::addColumn<QString>("format"); // none: the path is standardized
-        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("format"); // none: the path is standardized; "@LOCALE": the resource search
+        QTest::addColumn<QString>("path"); // or the objects, or the files
         QTest::addColumn<QString>("expected");
         for (auto [tag, path, expected] : {std::tuple{"tilde", "~/Library/x.plist", "/home/ann/Library/x.plist"}, {"tilde alone", "~", "/home/ann"},
                                            {"dots and doubled slashes", "/a//b/./c/../d/", "/a/b/d"}, {"above the root", "/../../x", "/x"}, {"root", "/", "/"},
@@ -212,46 +210,36 @@ private slots:
             QTest::newRow(tag) << QString() << path << expected;
         for (auto [tag, format, objects, expected] : {std::tuple{"user path", "/home/%@/x", "ann", "/home/ann/x"}, {"doubled percent", "/tmp/100%%/x", "", "/tmp/100%/x"},
                                                       {"object not re-read", "/home/%@/x", "%@%%", "/home/%@%%/x"}, {"missing object stays", "/home/%@/x", "", "/home/%@/x"},
-                                                      {"other conversions stay", "%d %s %", "", "%d %s %"}})
-            QTest::newRow(tag) << format << objects << expected;
+                                                      {"other conversions stay", "%d %s %", "", "%d %s %"},
+                                                      {"resource: English only", "@de_DE", "enX", "enX"}, {"resource: user's language over English", "@de_DE", "enX deX", "deX"},
+                                                      {"resource: English user keeps English", "@en_US", "enX deX", "enX"},
+                                                      {"resource: region before language", "@de_AT", "deX de_ATX", "de_ATX"},
+                                                      {"resource: old language names", "@de_DE", "EnglishX GermanX", "GermanX"},
+                                                      {"resource: under Resources", "@de_DE", "enX Resources/deX", "Resources/deX"},
+                                                      {"resource: no language owns it: first", "@de_DE", "Localizable.plist deX", "Localizable.plist"},
+                                                      {"resource: Base after English", "@de_DE", "BaseX frX", "BaseX"}, {"resource: none", "@de_DE", "frX", ""}})
+            QTest::newRow(tag) << format << QString(objects).replace("X", ".lproj/Localizable.plist") << QString(expected).replace("X", ".lproj/Localizable.plist");
     }
     void paths()
     {
         QFETCH(QString, format);
         QFETCH(QString, path);
         QFETCH(QString, expected);
+        if (format.startsWith('@')) {
+            for (const QString &file : path.split(' '))
+                QVERIFY(TestSupport::writeFile(dir->filePath(file), "x"));
+            NSBundle::mainBundle().setResourcePath(dir->path());
+            QLocale::setDefault(QLocale(format.mid(1)));
+            const QString found = NSBundle::mainBundle().pathForResourceOfType("Localizable", "plist");
+            QLocale::setDefault(QLocale::system());
+            QCOMPARE(found, expected.isEmpty() ? QString() : QFileInfo(dir->filePath(expected)).absoluteFilePath());
+            return;
+        }
         const QByteArray home = qgetenv("HOME");
         qputenv("HOME", "/home/ann");
         const QString got = format.isNull() ? stringByStandardizingPath(path) : NSStringFormat::stringWithFormat(format, path.split(' ', Qt::SkipEmptyParts));
         qputenv("HOME", home);
         QCOMPARE(got, expected);
-    }
-
-    // The resource for the user's language ("X" stands for ".lproj/Localizable.plist").
-    void resourceSearch_data()
-    {
-        QTest::addColumn<QString>("files");
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("expected");
-        for (auto [tag, files, locale, expected] : {std::tuple{"English only", "enX", "de_DE", "enX"}, {"user's language over English", "enX deX", "de_DE", "deX"},
-                                                    {"English user keeps English", "enX deX", "en_US", "enX"}, {"region before language", "deX de_ATX", "de_AT", "de_ATX"},
-                                                    {"old language names", "EnglishX GermanX", "de_DE", "GermanX"}, {"under Resources", "enX Resources/deX", "de_DE", "Resources/deX"},
-                                                    {"no language owns it: first", "Localizable.plist deX", "de_DE", "Localizable.plist"},
-                                                    {"Base after English", "BaseX frX", "de_DE", "BaseX"}, {"none", "frX", "de_DE", ""}})
-            QTest::newRow(tag) << QString(files).replace("X", ".lproj/Localizable.plist") << locale << QString(expected).replace("X", ".lproj/Localizable.plist");
-    }
-    void resourceSearch()
-    {
-        QFETCH(QString, files);
-        QFETCH(QString, locale);
-        QFETCH(QString, expected);
-        for (const QString &file : files.split(' '))
-            QVERIFY(TestSupport::writeFile(dir->filePath(file), "x"));
-        NSBundle::mainBundle().setResourcePath(dir->path());
-        QLocale::setDefault(QLocale(locale));
-        const QString found = NSBundle::mainBundle().pathForResourceOfType("Localizable", "plist");
-        QLocale::setDefault(QLocale::system());
-        QCOMPARE(found, expected.isEmpty() ? QString() : QFileInfo(dir->filePath(expected)).absoluteFilePath());
     }
 };
 
