@@ -1,14 +1,12 @@
-// The wizard driven through its real buttons and alert, its uninstall run for real in a sandbox, in
-// a private pid namespace. One process serves one brand, ZV_TEST_BRAND: "tavrin", "pelloma" (the
-// same sandbox table under another name) or "none" (no table: the keys are the values, relative
-// paths in the sandbox). Screenshots go to <build>/screenshots/<brand>/.
+// The wizard driven through its real buttons and alert, its uninstall run in a sandbox. One process
+// serves one brand, ZV_TEST_BRAND: "tavrin", "pelloma" (the same table under another name) or "none"
+// (no table: the keys are the values). Screenshots go to <build>/screenshots/<brand>/.
 #include "FileLock_p.h"
 #include "MainInterface.h"
 #include "ModalAnswerer.h"
 #include "NSArray_Extensions.h"
 #include "NSPathUtilities_p.h"
 #include "NSProgressIndicator.h"
-#include "PropertyList_p.h"
 #include "TavrinScheduleItem.h"
 #include "TestSupport.h"
 #include "ZVScheduleItem.h"
@@ -23,8 +21,7 @@
 #include <QTest>
 #include <thread>
 
-// Per brand: the configured name (the alert's title), the alert's labels as shown (an "&" is no
-// shortcut mark), the name on the pages and the version shown.
+// Per brand: the alert's title and labels as shown ("&" is no shortcut mark), the name on the pages, the version.
 struct Brand { const char *id, *name, *no, *yes, *product, *version; };
 static const Brand kBrands[] = {{"tavrin", "Tavrin for Mac", "Nein & Tschüss", "&Ja", "Tavrin for Mac", "3.2.1"},
                                 {"pelloma", "Pelloma for Mac", "No", "Yes", "Pelloma for Mac", "3.2.1"},
@@ -45,16 +42,14 @@ class PagesTest : public QObject {
     QString v(const QString &key) const { return m_table.value(key).toString(); }
     QString product(const char *format) const { return QString(format).arg(QString::fromUtf8(b->product)); }
     void shoot(const QString &name) { QVERIFY(m_ui->window()->grab().save(TestSupport::binaryDir() + "/screenshots/" + b->id + '/' + name)); }
-    // The page: its index, title, buttons ("-" when disabled) and blue step cell; the window
-    // system's close request and close() leave the window open and the program running.
+    // The page: its index, title, buttons ("-" when disabled); the window system's close request
+    // and close() leave the window open and the program running. (The step dots: EndToEnd.)
     void checkPage(int index, const QString &title, const QString &previous, const QString &next)
     {
         QCOMPARE(c->tabView->currentIndex(), index);
         QCOMPARE(c->tabTitle->text(), title);
         QCOMPARE(c->previousButton->isEnabled() ? c->previousButton->text() : "-", previous);
         QCOMPARE(c->nextButton->isEnabled() ? c->nextButton->text() : "-", next);
-        for (int row = 0; row < 3; ++row)
-            QCOMPARE(c->cellAtRowColumn(row, 0)->pixmap().toImage(), NSImageNamed(row == index ? "DotBlue.tif" : "DotGray.tif").toImage());
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
         QCloseEvent request;
         QApplication::sendEvent(m_ui->window()->windowHandle(), &request);
@@ -132,9 +127,7 @@ private slots:
             QVERIFY(TestSupport::useTable(m_dir.path(), m_table));
             QVERIFY(PropertyList::writeFile(QVariantMap{{"CFBundleVersion", "3.2.1"}}, s("/Info.plist"), PropertyList::Format::XML, true));
             qputenv("HOME", QFile::encodeName(s("/home/") + NSUserName()));
-            const QStringList files = removed() << s("/keep/other-vendor.txt");
-            QCOMPARE(files.size(), 13);
-            for (const QString &file : files)
+            for (const QString &file : removed())
                 QVERIFY(TestSupport::writeFile(file + (file == v("ApplicationsFolder") ? "/bin/App" : ""), "x"));
             QVariantList schedules;  // both brands' records, two of them in progress
             for (qint32 status : {1, 3, 1, 2}) {
@@ -169,8 +162,7 @@ private slots:
         shoot("page-1-welcome.png");
     }
 
-    // The alert: its title is the configured name, its message the looked-up text used as a
-    // format ("%%" prints one "%"). Only "Yes" opens the uninstall page.
+    // The alert: titled with the configured name, its message used as a format ("%%" is one "%"); only "Yes" goes on.
     void alert_data()
     {
         QTest::addColumn<Answer>("answer"); QTest::addColumn<int>("page");
@@ -202,10 +194,9 @@ private slots:
         }
     }
 
-    // "Uninstall" shows the progress page with the brand's text, runs every step in order with 17
-    // progress steps of 8 and opens the completion page; what the steps did, in the sandbox. One
-    // uninstall at a time: in brand tavrin's process another one holds the lock beside the scratch
-    // listing for a second, and the run waits for it.
+    // "Uninstall" shows the progress page, runs every step in order and opens the completion page;
+    // what the steps did. One uninstall at a time: for brand tavrin another one holds the lock
+    // beside the scratch listing for a second, and the run waits for it.
     void waitsForAnotherUninstallThenRuns()
     {
         auto other = b == kBrands ? std::make_unique<FileLock>(v("UninstallProcessInstanceCommandOutputFilePath") + ".lock", 0) : nullptr;
@@ -228,10 +219,7 @@ private slots:
         QCOMPARE(c->uninstallProgressText->text(), QStringLiteral("144.000000"));
         if (m_table.isEmpty())
             return;
-        QCOMPARE(m_steps, expectedSteps());
-        for (const QString &file : removed())
-            QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
-        QCOMPARE(TestSupport::readFile(s("/keep/other-vendor.txt")), QByteArray("x"));
+        QCOMPARE(m_steps, expectedSteps()); // the files removed and those kept: EndToEnd
         // The unload commands ran without TMPDIR, which is gone from the wizard's environment too.
         QCOMPARE(TestSupport::readFile(s("/unload.log")), QByteArray("daemon\nweb\n"));
         const QByteArray env = TestSupport::readFile(s("/env.txt"));
@@ -247,13 +235,6 @@ private slots:
             records << QString(object->className()) + ' ' + QString::number(z ? z->status() : t ? t->status() : -1);
         }
         QCOMPARE(records, (QStringList{"TavrinScheduleItem 0", "ZVScheduleItem 3", "TavrinScheduleItem 0", "ZVScheduleItem 2"}));
-    }
-
-    void closeEndsTheApplication()
-    {
-        QTimer::singleShot(0, this, [this] { QTest::mouseClick(c->nextButton, Qt::LeftButton); });
-        QTimer::singleShot(10000, [] { QApplication::exit(99); });
-        QCOMPARE(QApplication::exec(), 0);
     }
 };
 
