@@ -275,6 +275,7 @@ def main():
         return 0
 
     work = tempfile.mkdtemp(prefix="zv-mutation.")
+    os.chmod(work, 0o755)  # tests run programs of the build as other users
     tree = os.path.join(work, "tree")
     build = os.path.join(work, "build")
     os.makedirs(out_dir, exist_ok=True)
@@ -290,8 +291,12 @@ def main():
             sys.exit("mutation.py: the unchanged tree does not build")
         exclude = [] if args.e2e else ["-LE", "e2e", "-E", "EndToEnd|Deployments"]
         # A test that fails without any fault would count every mutant as killed.
-        if not done and run(["ctest", f"-j{args.jobs}", "--timeout", "300"] + exclude, build, 3600) != 0:
-            sys.exit("mutation.py: a test fails on the unchanged tree")
+        if not done:
+            baseline = subprocess.run(["ctest", f"-j{args.jobs}", "--timeout", "300", "--output-on-failure"] + exclude, cwd=build,
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            if baseline.returncode != 0:
+                print(baseline.stdout[-8000:])
+                sys.exit("mutation.py: a test fails on the unchanged tree")
         outcomes = list(done.values())
         killed, survived, stillborn = (outcomes.count(o) for o in ("killed", "survived", "stillborn"))
         with open(results, "a" if done else "w") as log:
