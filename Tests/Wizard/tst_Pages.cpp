@@ -42,14 +42,16 @@ class PagesTest : public QObject {
     QString v(const QString &key) const { return m_table.value(key).toString(); }
     QString product(const char *format) const { return QString(format).arg(QString::fromUtf8(b->product)); }
     void shoot(const QString &name) { QVERIFY(m_ui->window()->grab().save(TestSupport::binaryDir() + "/screenshots/" + b->id + '/' + name)); }
-    // The page: its index, title, buttons ("-" when disabled); the window system's close request
-    // and close() leave the window open and the program running. (The step dots: EndToEnd.)
+    // The page: its index, title, buttons ("-" when disabled) and blue step cell; the window
+    // system's close request and close() leave the window open and the program running.
     void checkPage(int index, const QString &title, const QString &previous, const QString &next)
     {
         QCOMPARE(c->tabView->currentIndex(), index);
         QCOMPARE(c->tabTitle->text(), title);
         QCOMPARE(c->previousButton->isEnabled() ? c->previousButton->text() : "-", previous);
         QCOMPARE(c->nextButton->isEnabled() ? c->nextButton->text() : "-", next);
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(c->cellAtRowColumn(row, 0)->pixmap().toImage(), NSImageNamed(row == index ? "DotBlue.tif" : "DotGray.tif").toImage());
         QSignalSpy lastClosed(qApp, &QGuiApplication::lastWindowClosed);
         QCloseEvent request;
         QApplication::sendEvent(m_ui->window()->windowHandle(), &request);
@@ -127,7 +129,8 @@ private slots:
             QVERIFY(TestSupport::useTable(m_dir.path(), m_table));
             QVERIFY(PropertyList::writeFile(QVariantMap{{"CFBundleVersion", "3.2.1"}}, s("/Info.plist"), PropertyList::Format::XML, true));
             qputenv("HOME", QFile::encodeName(s("/home/") + NSUserName()));
-            for (const QString &file : removed())
+            const QStringList files = removed() << s("/keep/other-vendor.txt");
+            for (const QString &file : files)
                 QVERIFY(TestSupport::writeFile(file + (file == v("ApplicationsFolder") ? "/bin/App" : ""), "x"));
             QVariantList schedules;  // both brands' records, two of them in progress
             for (qint32 status : {1, 3, 1, 2}) {
@@ -219,7 +222,10 @@ private slots:
         QCOMPARE(c->uninstallProgressText->text(), QStringLiteral("144.000000"));
         if (m_table.isEmpty())
             return;
-        QCOMPARE(m_steps, expectedSteps()); // the files removed and those kept: EndToEnd
+        QCOMPARE(m_steps, expectedSteps());
+        for (const QString &file : removed())
+            QVERIFY2(!QFileInfo::exists(file), qPrintable(file));
+        QCOMPARE(TestSupport::readFile(s("/keep/other-vendor.txt")), QByteArray("x"));
         // The unload commands ran without TMPDIR, which is gone from the wizard's environment too.
         QCOMPARE(TestSupport::readFile(s("/unload.log")), QByteArray("daemon\nweb\n"));
         const QByteArray env = TestSupport::readFile(s("/env.txt"));
