@@ -78,6 +78,8 @@ private slots:
         QTest::newRow("old-style, utf-8") << oldStyle.toUtf8() << QVariant(table);
         QTest::newRow("old-style, utf-16le with bom") << utf16(oldStyle, QStringConverter::Utf16LE) << QVariant(table);
         QTest::newRow("old-style, utf-8 with bom") << "\xEF\xBB\xBF" + oldStyle.toUtf8() << QVariant(table);
+        QTest::newRow("xml, utf-16le without bom") << QByteArray(QStringEncoder(QStringConverter::Utf16LE).encode(xml16)) << QVariant(table);
+        QTest::newRow("old-style, utf-16be without bom") << QByteArray(QStringEncoder(QStringConverter::Utf16BE).encode(oldStyle)) << QVariant(table);
         QTest::newRow("strings file") << QByteArray("\"ApplicationName\" = \"Tavrin for Mac\";\nPath = \"/Users/%@/Pr\\U00e9f\\U00e9rences\";")
                                       << QVariant(table);
         const QVariantMap nested{{"a", QVariantList{"b", "c d", QVariantMap{{"e", "f"}}, QByteArray("\x0f\xbd\x77\x28")}},
