@@ -21,12 +21,14 @@ planted change, so a survivor can be read and planted again) and the score is pr
 
     bench/mutation.py [--seed N] [--count K] [--all] [--e2e] [--jobs J] [--list]
                       [--replay FILE] [--resume]
+    bench/mutation.py --compare BEFORE.tsv AFTER.tsv
 
 --list only prints the sample. --replay FILE plants exactly the mutants of an earlier results
 file instead of a sample (each found again by its line's text, nearest to its old line number,
 so the same faults can be planted after the code around them has moved); its results go to
 FILE's name with "-replay" added. --resume keeps the mutants already in the results file and
-runs the rest. Not a test.
+runs the rest. --compare prints the scores of two results files over the mutants both hold and
+the mutants whose outcome differs. Not a test.
 
 The copy is built for quick rebuilds: unoptimised, without debug information, with ZVCommonPrivate
 as a shared library that the programs are not relinked against (ZV_PRIVATE_SHARED), so a mutant
@@ -246,6 +248,26 @@ def run(cmd, cwd, timeout):
         return -1
 
 
+def compare(before_file, after_file):
+    """The scores of two results files over the mutants both hold, and the mutants they differ on."""
+    def outcomes(results):  # by file, kind, column, planted text and line text: line numbers may move
+        rows = [l.rstrip("\n").split("\t") for l in open(results, encoding="utf-8") if l.strip() and l[0] != "#"]
+        return {(f[0], f[2], int(f[3]), f[4], f[9]): f[6] for f in rows}
+
+    before, after = outcomes(before_file), outcomes(after_file)
+    common = [k for k in before if k in after]
+    for name, outcomes in (("before", before), ("after", after)):
+        counted = [outcomes[k] for k in common if outcomes[k] != "stillborn"]
+        killed = counted.count("killed")
+        print(f"{name}: {len(common)} mutants, killed {killed}, survived {len(counted) - killed}, "
+              f"stillborn {len(common) - len(counted)}; score {100.0 * killed / max(1, len(counted)):.1f}%")
+    for k in common:
+        if before[k] != after[k]:
+            where = "" if k[3] == k[4] else f" in {k[4]!r}"
+            print(f"  {before[k]} -> {after[k]}: {k[0]} {k[1]} {k[3]!r}{where}")
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--seed", type=int, default=1)
@@ -256,8 +278,11 @@ def main():
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--replay")
     parser.add_argument("--resume", action="store_true")
+    parser.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     args = parser.parse_args()
 
+    if args.compare:
+        return compare(*args.compare)
     out_dir = os.path.join(ROOT, "bench", "mutants")
     if args.replay:
         sample = replayed(args.replay)
@@ -292,8 +317,8 @@ def main():
         exclude = [] if args.e2e else ["-LE", "e2e", "-E", "EndToEnd|Deployments"]
         # A test that fails without any fault would count every mutant as killed.
         if not done:
-            baseline = subprocess.run(["ctest", f"-j{args.jobs}", "--timeout", "300", "--output-on-failure"] + exclude, cwd=build,
-                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+            baseline = subprocess.run(["ctest", f"-j{args.jobs}", "--timeout", "300", "--output-on-failure"] + exclude,
+                                      cwd=build, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             if baseline.returncode != 0:
                 print(baseline.stdout[-8000:])
                 sys.exit("mutation.py: a test fails on the unchanged tree")
