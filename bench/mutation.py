@@ -252,7 +252,11 @@ def compare(before_file, after_file):
     """The scores of two results files over the mutants both hold, and the mutants they differ on."""
     def outcomes(results):  # by file, kind, column, planted text and line text: line numbers may move
         rows = [l.rstrip("\n").split("\t") for l in open(results, encoding="utf-8") if l.strip() and l[0] != "#"]
-        return {(f[0], f[2], int(f[3]), f[4], f[9]): f[6] for f in rows}
+        found = {}
+        for f in rows:  # the same fault on two alike lines: told apart by their order
+            k = (f[0], f[2], int(f[3]), f[4], f[9])
+            found[k + (sum(1 for other in found if other[:5] == k),)] = f[6]
+        return found
 
     before, after = outcomes(before_file), outcomes(after_file)
     common = [k for k in before if k in after]
