@@ -7,7 +7,7 @@ packages=(
   cmake g++ make pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   libplist-dev libplist-utils
-  xvfb xauth xdotool x11-utils imagemagick libxcb1-dev
+  xvfb xauth xdotool x11-utils imagemagick
   sudo passwd procps psmisc util-linux mount python3 tzdata
   dbus-daemon dbus-bin polkitd pkexec libpolkit-agent-1-dev libpolkit-gobject-1-dev
 )
