@@ -57,15 +57,24 @@ QString divided(quint64 v, quint64 divisor, int scale, Rounding rounding)
     return quotient(v / divisor, v % divisor, divisor, scale, rounding);
 }
 
-QString asString(SizeNumber size)
+// Sizes below a mebibyte, which both byte texts show alike but for their rounding; a null
+// string for larger ones. An absent size reads "0 bytes".
+QString belowAMebibyte(SizeNumber size, Rounding rounding)
 {
     if (!size)
         return QStringLiteral("0 bytes");
+    if (*size <= 1023)
+        return QString::number(*size) + QStringLiteral(" bytes");
+    if (*size <= 1048575)
+        return divided(*size, 1024, 1, rounding) + QStringLiteral(" KB");
+    return QString();
+}
+
+QString asString(SizeNumber size)
+{
+    if (const QString small = belowAMebibyte(size, Rounding::Up); !small.isNull())
+        return small;
     const quint64 v = *size;
-    if (v <= 1023)
-        return QString::number(v) + QStringLiteral(" bytes");
-    if (v <= 1048575)
-        return divided(v, 1024, 1, Rounding::Up) + QStringLiteral(" KB");
     if (v <= 1073741823)
         return divided(v, 1048576, 1, Rounding::Up) + QStringLiteral(" MB");
     return divided(v, 1073741824, 1, Rounding::Up) + QStringLiteral(" GB");
@@ -73,13 +82,9 @@ QString asString(SizeNumber size)
 
 QString truncated(SizeNumber size)
 {
-    if (!size)
-        return QStringLiteral("0 bytes");
+    if (const QString small = belowAMebibyte(size, Rounding::Plain); !small.isNull())
+        return small;
     const quint64 v = *size;
-    if (v <= 1023)
-        return QString::number(v) + QStringLiteral(" bytes");
-    if (v <= 1048575)
-        return divided(v, 1024, 1, Rounding::Plain) + QStringLiteral(" KB");
     // The rule computes the whole mebibytes through a double; dividing by 2^20 scales exactly
     // as multiplying by 2^-20 does.
     const quint64 m = quint64(static_cast<double>(v) / 1048576.0);
