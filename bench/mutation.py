@@ -36,6 +36,7 @@ costs one source compiled, one library linked and its tests run; ccache (keyed o
 folder) serves a mutant compiled before, e.g. by the same sample run on other tests.
 """
 import argparse
+import collections
 import os
 import random
 import re
@@ -250,18 +251,22 @@ def run(cmd, cwd, timeout):
 
 def compare(before_file, after_file):
     """The scores of two results files over the mutants both hold, and the mutants they differ on."""
-    def outcomes(results):  # by file, kind, column, planted text and line text: line numbers may move
-        rows = [l.rstrip("\n").split("\t") for l in open(results, encoding="utf-8") if l.strip() and l[0] != "#"]
-        found = {}
-        for f in rows:  # the same fault on two alike lines: told apart by their order
-            k = (f[0], f[2], int(f[3]), f[4], f[9])
-            found[k + (sum(1 for other in found if other[:5] == k),)] = f[6]
+    def outcomes(results):
+        """By file, kind, column, planted text and line text (line numbers may move), and the
+        order among alike lines."""
+        found, seen = {}, collections.Counter()
+        for line in open(results, encoding="utf-8"):
+            if line.strip() and not line.startswith("#"):
+                f = line.rstrip("\n").split("\t")
+                k = (f[0], f[2], int(f[3]), f[4], f[9])
+                found[k + (seen[k],)] = f[6]
+                seen[k] += 1
         return found
 
     before, after = outcomes(before_file), outcomes(after_file)
     common = [k for k in before if k in after]
-    for name, outcomes in (("before", before), ("after", after)):
-        counted = [outcomes[k] for k in common if outcomes[k] != "stillborn"]
+    for name, result in (("before", before), ("after", after)):
+        counted = [result[k] for k in common if result[k] != "stillborn"]
         killed = counted.count("killed")
         print(f"{name}: {len(common)} mutants, killed {killed}, survived {len(counted) - killed}, "
               f"stillborn {len(common) - len(counted)}; score {100.0 * killed / max(1, len(counted)):.1f}%")
@@ -310,7 +315,7 @@ def main():
     os.makedirs(out_dir, exist_ok=True)
     os.environ["CCACHE_BASEDIR"] = work
     try:
-        shutil.copytree(ROOT, tree, ignore=shutil.ignore_patterns("build", ".git", "mutants"), symlinks=True)
+        shutil.copytree(ROOT, tree, ignore=shutil.ignore_patterns("build", "build-*", ".git", "mutants"), symlinks=True)
         configure = ["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=Debug", "-DCMAKE_CXX_FLAGS_DEBUG=-O0",
                      "-DZV_PRIVATE_SHARED=ON", "-DCMAKE_LINK_DEPENDS_NO_SHARED=ON"]
         if shutil.which("ninja"):
