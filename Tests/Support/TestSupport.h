@@ -22,9 +22,8 @@
 
 namespace TestSupport {
 
-// The build folder (where screenshots and other test products go) and the source folder.
+// The build folder (where screenshots and other test products go).
 inline QString binaryDir() { return qEnvironmentVariable("ZV_BINARY_DIR", QDir::currentPath()); }
-inline QString sourceDir() { return qEnvironmentVariable("ZV_SOURCE_DIR"); }
 
 inline bool writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -128,7 +127,8 @@ inline QByteArray inChild(const std::function<QByteArray()> &work, int spareFds 
     ::close(pipeFds[1]);
     for (ssize_t n; pid > 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
         answer.append(buffer, n);
-    int status = ::close(pipeFds[0]);
+    ::close(pipeFds[0]);
+    int status = 0;
     return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? answer : "failed";
 }
 
